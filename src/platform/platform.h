@@ -1,0 +1,53 @@
+#pragma once
+
+// The few operating-system operations the library needs. Each has a Windows
+// implementation (platform/windows) over the Win32 call named beside it and a
+// POSIX one (platform/posix) that behaves the same for the inputs the library
+// gives it. Library code reaches the operating system only through here.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace frostcap::platform {
+
+// Same layout as the platform's GUID.
+struct Guid {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::uint8_t data4[8] = {};
+
+  friend bool operator==(const Guid&, const Guid&) = default;
+};
+
+// UTF-8 to UTF-16 and back (MultiByteToWideChar / WideCharToMultiByte with
+// CP_UTF8 and no flags). Ill-formed input becomes U+FFFD; empty in, empty out.
+std::u16string utf8ToWide(std::string_view text);
+std::string wideToUtf8(std::u16string_view text);
+
+// A GUID in registry form with braces, as CLSIDFromString accepts it;
+// nothing when the text is not one.
+std::optional<Guid> parseGuid(const std::u16string& text);
+
+// The 38-character upper-case form with braces that StringFromGUID2 writes.
+std::u16string formatGuid(const Guid& guid);
+
+// PathIsNetworkPathW. A null path is not a network path.
+bool isNetworkPath(const char16_t* path);
+
+// CoInitializeEx(NULL, COINIT_MULTITHREADED); the result is of no use to the
+// caller, so none is returned. Nothing to do where there is no COM.
+void initialiseCom() noexcept;
+
+// SetLastError(0).
+void clearLastError() noexcept;
+
+// The system message table's text for a code (FormatMessageW with
+// FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, neutral
+// language), exactly as the system gives it, trailing line break included.
+// Empty when the system has no text.
+std::u16string systemMessage(std::uint32_t code);
+
+}  // namespace frostcap::platform

@@ -1,0 +1,198 @@
+// POSIX half of the platform layer: portable equivalents of the Win32 calls,
+// giving the same results for everything the library passes them.
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+
+#include "platform/platform.h"
+#include "platform/posix/system_message_table.h"
+
+namespace frostcap::platform {
+namespace {
+
+constexpr std::size_t kGuidTextLength = 38;  // {8-4-4-4-12}
+constexpr std::array<std::size_t, 4> kDashPositions = {9, 14, 19, 24};
+
+int hexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+// Reads `digits` hex digits starting at `pos`; false on a non-hex unit.
+bool readHex(const std::u16string& text, std::size_t pos, std::size_t digits,
+             std::uint64_t& value) {
+  value = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    const int v = hexValue(text[pos + i]);
+    if (v < 0) return false;
+    value = (value << 4) | static_cast<std::uint64_t>(v);
+  }
+  return true;
+}
+
+void writeHex(std::u16string& out, std::uint64_t value, int digits) {
+  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+    out.push_back(kDigits[(value >> shift) & 0xF]);
+  }
+}
+
+}  // namespace
+
+std::optional<Guid> parseGuid(const std::u16string& text) {
+  if (text.size() != kGuidTextLength || text.front() != u'{' || text.back() != u'}') {
+    return std::nullopt;
+  }
+  for (std::size_t pos : kDashPositions) {
+    if (text[pos] != u'-') return std::nullopt;
+  }
+  Guid guid;
+  std::uint64_t value = 0;
+  if (!readHex(text, 1, 8, value)) return std::nullopt;
+  guid.data1 = static_cast<std::uint32_t>(value);
+  if (!readHex(text, 10, 4, value)) return std::nullopt;
+  guid.data2 = static_cast<std::uint16_t>(value);
+  if (!readHex(text, 15, 4, value)) return std::nullopt;
+  guid.data3 = static_cast<std::uint16_t>(value);
+  // data4: two bytes before the last dash, six after it.
+  constexpr std::array<std::size_t, 8> kBytePositions = {20, 22, 25, 27, 29, 31, 33, 35};
+  for (std::size_t i = 0; i < kBytePositions.size(); ++i) {
+    if (!readHex(text, kBytePositions[i], 2, value)) return std::nullopt;
+    guid.data4[i] = static_cast<std::uint8_t>(value);
+  }
+  return guid;
+}
+
+std::u16string formatGuid(const Guid& guid) {
+  std::u16string out;
+  out.reserve(kGuidTextLength);
+  out.push_back(u'{');
+  writeHex(out, guid.data1, 8);
+  out.push_back(u'-');
+  writeHex(out, guid.data2, 4);
+  out.push_back(u'-');
+  writeHex(out, guid.data3, 4);
+  out.push_back(u'-');
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (i == 2) out.push_back(u'-');
+    writeHex(out, guid.data4[i], 2);
+  }
+  out.push_back(u'}');
+  return out;
+}
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+void appendUtf16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Length of the well-formed UTF-8 sequence at `pos`, or 0 when the bytes there
+// do not start one. Overlong forms, surrogates and values past U+10FFFF are
+// ill-formed, as the system converter treats them.
+std::size_t decodeUtf8(std::string_view text, std::size_t pos, char32_t& cp) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  char32_t min = 0;
+  if (lead < 0x80) {
+    cp = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, min = 0x80, cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, min = 0x800, cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, min = 0x10000, cp = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (pos + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::u16string utf8ToWide(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t cp = 0;
+    const std::size_t length = decodeUtf8(text, pos, cp);
+    if (length == 0) {
+      out.push_back(kReplacement);
+      ++pos;
+    } else {
+      appendUtf16(out, cp);
+      pos += length;
+    }
+  }
+  return out;
+}
+
+std::string wideToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    const char16_t unit = text[pos];
+    if (unit >= 0xD800 && unit <= 0xDBFF && pos + 1 < text.size() && text[pos + 1] >= 0xDC00 &&
+        text[pos + 1] <= 0xDFFF) {
+      appendUtf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (text[pos + 1] - 0xDC00));
+      ++pos;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      appendUtf8(out, kReplacement);
+    } else {
+      appendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+bool isNetworkPath(const char16_t* path) {
+  return path != nullptr && path[0] == u'\\' && path[1] == u'\\';
+}
+
+void initialiseCom() noexcept {}
+
+void clearLastError() noexcept { errno = 0; }
+
+std::u16string systemMessage(std::uint32_t code) {
+  const char16_t* text = lookupSystemMessage(code);
+  return text != nullptr ? std::u16string(text) : std::u16string();
+}
+
+}  // namespace frostcap::platform

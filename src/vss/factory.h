@@ -1,0 +1,22 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "status/status.h"
+#include "vss/backup_components.h"
+
+namespace frostcap::vss {
+
+// Makes a new backup-components object, as CreateVssBackupComponentsInternal
+// does, and returns the service's status; `out` is set only on success.
+using BackupComponentsFactory = std::function<Status(std::unique_ptr<BackupComponents>& out)>;
+
+Status createBackupComponents(std::unique_ptr<BackupComponents>& out);
+
+// Replaces the process-wide factory and returns the one it replaces; an empty
+// function restores the built-in one. For tests and the simulated service
+// only: nothing a host reaches through the exported functions can call it.
+BackupComponentsFactory setBackupComponentsFactory(BackupComponentsFactory factory);
+
+}  // namespace frostcap::vss
