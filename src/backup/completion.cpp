@@ -1,14 +1,44 @@
 #include "backup/completion.h"
 
+#include <memory>
+
+#include "backup/writer_status.h"
 #include "frame/messages.h"
+#include "vss/await_async.h"
 
 namespace frostcap {
 
-StepResult completeBackup(Snapshot& snapshot, bool /*succeeded*/) {
-  if (snapshot.writerSelections.empty() || !snapshot.backupComponents) {
+StepResult completeBackup(Snapshot& snapshot, bool succeeded) {
+  // A volume-only backup is not declared complete, and one whose preparation
+  // stopped before every writer was reached has nothing consistent to declare.
+  const std::size_t writerCount = snapshot.writerSelections.size();
+  if (writerCount == 0 || !snapshot.backupComponents ||
+      snapshot.writerInstanceIds.size() != writerCount ||
+      snapshot.writerClassIds.size() != writerCount) {
     return StepResult::success();
   }
-  return StepResult::failure(std::u16string(messages::kNotImplemented));
+  vss::BackupComponents& service = *snapshot.backupComponents;
+
+  std::size_t position = 0;
+  for (const auto& [writerId, selections] : snapshot.writerSelections) {
+    for (const ComponentRecord& record : selections) {
+      const Status status = service.setBackupSucceeded(
+          snapshot.writerInstanceIds[position], snapshot.writerClassIds[position],
+          record.componentType, record.logicalPath, record.componentName, succeeded);
+      if (failed(status)) {
+        return StepResult::failure(
+            messages::callFailed(messages::label::kSetBackupSucceeded, status));
+      }
+    }
+    ++position;
+  }
+
+  std::unique_ptr<vss::Async> async;
+  const Status status = service.backupComplete(async);
+  const StepResult result =
+      vss::awaitAsync(messages::label::kBackupComplete, status, std::move(async));
+  if (!result.ok) return result;
+  return reportWriterStatus(snapshot);
 }
 
 }  // namespace frostcap

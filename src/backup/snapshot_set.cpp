@@ -1,11 +1,67 @@
 #include "backup/snapshot_set.h"
 
+#include <memory>
+#include <vector>
+
+#include "backup/writer_status.h"
 #include "frame/messages.h"
+#include "vss/await_async.h"
 
 namespace frostcap {
+namespace {
 
-StepResult createSnapshotSet(Snapshot& /*snapshot*/) {
-  return StepResult::failure(std::u16string(messages::kNotImplemented));
+namespace label = messages::label;
+
+StepResult callFailure(std::u16string_view callLabel, Status status) {
+  return StepResult::failure(messages::callFailed(callLabel, status));
+}
+
+// Starts an asynchronous operation of the service and waits for it.
+template <typename Start>
+StepResult runAsync(std::u16string_view callLabel, Start start) {
+  std::unique_ptr<vss::Async> async;
+  const Status status = start(async);
+  return vss::awaitAsync(callLabel, status, std::move(async));
+}
+
+}  // namespace
+
+StepResult createSnapshotSet(Snapshot& snapshot) {
+  vss::BackupComponents& service = *snapshot.backupComponents;
+  vss::Guid snapshotSetId;
+  Status status = service.startSnapshotSet(snapshotSetId);
+  if (failed(status)) return callFailure(label::kStartSnapshotSet, status);
+
+  std::vector<vss::Guid> snapshotIds;
+  snapshotIds.reserve(snapshot.volumePaths.size());
+  for (const std::u16string& volume : snapshot.volumePaths) {
+    vss::Guid snapshotId;
+    status = service.addToSnapshotSet(volume, snapshot.providerId, snapshotId);
+    if (failed(status)) return callFailure(label::kAddToSnapshotSet, status);
+    snapshotIds.push_back(snapshotId);
+  }
+
+  if (!snapshot.writerSelections.empty()) {
+    StepResult result = runAsync(label::kPrepareForBackup,
+                                 [&](auto& async) { return service.prepareForBackup(async); });
+    if (!result.ok) return result;
+    result = reportWriterStatus(snapshot);
+    if (!result.ok) return result;
+  }
+
+  StepResult result =
+      runAsync(label::kDoSnapshotSet, [&](auto& async) { return service.doSnapshotSet(async); });
+  if (!result.ok) return result;
+  result = reportWriterStatus(snapshot);
+  if (!result.ok) return result;
+
+  for (const vss::Guid& snapshotId : snapshotIds) {
+    std::u16string device;
+    status = service.getSnapshotProperties(snapshotId, device);
+    if (failed(status)) return callFailure(label::kGetSnapshotProperties, status);
+    snapshot.shadowDevices.push_back(std::move(device));
+  }
+  return StepResult::success();
 }
 
 void queueMountPaths(Snapshot& snapshot) {

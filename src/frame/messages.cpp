@@ -47,4 +47,34 @@ std::u16string callFailed(std::u16string_view label, Status status) {
   return text;
 }
 
+std::u16string writerFailed(std::u16string_view writerName, Status status) {
+  std::u16string label(label::kGetWriterStatus);
+  label.append(u"(").append(writerName).append(u")");
+  return callFailed(label, status);
+}
+
+namespace {
+
+std::u16string componentMessage(std::u16string_view token, std::u16string_view componentName,
+                                std::u16string_view tail) {
+  std::u16string text(token);
+  text.append(u": (").append(componentName).append(u"): ").append(tail);
+  return text;
+}
+
+}  // namespace
+
+std::u16string componentServiceFailure(std::u16string_view componentName, Status status) {
+  return componentMessage(u"{ERR_COMPONENT_VSS}", componentName, formatStatus(status));
+}
+
+std::u16string componentApplicationFailure(std::u16string_view componentName, Status status) {
+  return componentMessage(u"{ERR_COMPONENT_APP}", componentName, formatStatus(status));
+}
+
+std::u16string componentCustomFailure(std::u16string_view componentName,
+                                      std::u16string_view applicationMessage) {
+  return componentMessage(u"{ERR_COMPONENT_CUST}", componentName, applicationMessage);
+}
+
 }  // namespace frostcap::messages

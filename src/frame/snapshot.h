@@ -9,7 +9,7 @@
 #include "backup/component_record.h"
 #include "frame/string_queue.h"
 #include "platform/platform.h"
-#include "vss/backup_components.h"
+#include "vss/seam.h"
 
 namespace frostcap {
 

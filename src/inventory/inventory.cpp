@@ -14,7 +14,7 @@ StepResult collectWriterFiles(Snapshot& snapshot) {
   // Without a backup-components object there is no metadata to walk; the
   // catalogue reports the same situation with the same token.
   if (!snapshot.backupComponents) return StepResult::failure(std::u16string(messages::kNotReady));
-  return StepResult::failure(std::u16string(messages::kNotImplemented));
+  return StepResult::failure(u"{FATAL_PREFIX}{ERR_NOT_IMPLEMENTED}");
 }
 
 }  // namespace frostcap

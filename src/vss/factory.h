@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "status/status.h"
-#include "vss/backup_components.h"
+#include "vss/seam.h"
 
 namespace frostcap::vss {
 

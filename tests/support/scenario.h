@@ -1,0 +1,96 @@
+#pragma once
+
+// A host's road through the exported functions against the scripted service:
+// the fixture owns a handle and the service, and after every test checks that
+// the handle could be freed and that every object the library obtained from
+// the service was released and every component description handed back.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frame/snapshot.h"
+#include "frostcap.h"
+#include "support/fake_service.h"
+#include "support/host_strings.h"
+
+namespace frostcap::test {
+
+inline const vss::Guid kDatabaseWriterClass = {0xAAAAAAAA, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+inline const vss::Guid kDatabaseWriterInstance = {0x11111111, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+inline const vss::Guid kFilesWriterClass = {0xBBBBBBBB, 0, 0, {0, 0, 0, 0, 0, 0, 0, 2}};
+inline const vss::Guid kFilesWriterInstance = {0x22222222, 0, 0, {0, 0, 0, 0, 0, 0, 0, 2}};
+inline const std::u16string kDatabaseWriterId = u"{AAAAAAAA-0000-0000-0000-000000000001}";
+inline const std::u16string kFilesWriterId = u"{BBBBBBBB-0000-0000-0000-000000000002}";
+
+// Two writers: a database writer with a database and a file group of logs,
+// and a file writer with one document folder (not selectable on its own).
+inline std::vector<FakeWriter> twoWriters() {
+  FakeWriter database;
+  database.classId = kDatabaseWriterClass;
+  database.instanceId = kDatabaseWriterInstance;
+  database.name = u"Database Writer";
+  database.components = {{1, u"Store\\Main", u"Mail", true, {}, {}, {}},
+                         {2, u"Store", u"Logs", true, {}, {}, {}}};
+  FakeWriter files;
+  files.classId = kFilesWriterClass;
+  files.instanceId = kFilesWriterInstance;
+  files.name = u"Files Writer";
+  files.components = {{2, u"", u"Documents", false, {}, {}, {}}};
+  return {database, files};
+}
+
+class Scenario : public testing::Test {
+ protected:
+  Scenario() { service.writers = twoWriters(); }
+
+  void TearDown() override {
+    free(0);
+    EXPECT_EQ(service.liveObjects(), 0) << "objects obtained from the service were not released";
+    EXPECT_EQ(service.outstandingComponentInfo(), 0) << "component descriptions not handed back";
+  }
+
+  void free(int verdict) {
+    frostcap_snapshot_free(handle, verdict);
+    handle = nullptr;
+  }
+
+  // Selects the two writers' components as a host would: one by a spelling
+  // that differs in case, one only under its fallback path, one as it is.
+  void selectTwoWriters() {
+    frostcap_snapshot_addWriterDatabaseComponentFallback(
+        handle, host(kDatabaseWriterId), host(u"store\\main"), host(u"MAIL"), host(u""));
+    frostcap_snapshot_addWriterFilegroupComponentFallback(
+        handle, host(kDatabaseWriterId), host(u"Old\\Path"), host(u"Logs"), host(u"Store"));
+    frostcap_snapshot_addWriterFilegroupComponentFallback(handle, host(kFilesWriterId), host(u""),
+                                                          host(u"Documents"), host(u""));
+  }
+
+  void addVolumes(std::initializer_list<std::u16string> volumes) {
+    for (const std::u16string& volume : volumes) {
+      frostcap_snapshot_addVolumePath(handle, host(volume));
+    }
+  }
+
+  std::vector<std::u16string> messages() { return drain(handle, frostcap_snapshot_getNextMessage); }
+  std::vector<std::u16string> mountPaths() {
+    return drain(handle, frostcap_snapshot_getNextMountPath);
+  }
+  std::vector<std::u16string> catalogue() {
+    return drain(handle, frostcap_snapshot_getNextWriterComponent);
+  }
+
+  Snapshot& state() { return handle->state; }
+
+  FakeService service;
+  frostcap_snapshot* handle = frostcap_snapshot_new();
+};
+
+// The message a failed phase queues for a failed call.
+inline std::u16string phaseFailed(std::u16string_view label, std::uint32_t status) {
+  return u"{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} (" + std::u16string(label) + u": " +
+         formatStatus(static_cast<Status>(status)) + u")";
+}
+
+}  // namespace frostcap::test
