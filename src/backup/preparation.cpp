@@ -17,9 +17,9 @@ namespace {
 
 namespace label = messages::label;
 
-constexpr std::int32_t kContextBackup = 0x0;              // VSS_CTX_BACKUP
-constexpr std::int32_t kContextFileShareBackup = 0x10;    // VSS_CTX_FILE_SHARE_BACKUP
-constexpr std::uint32_t kVolumeOnlyBackupType = 2;        // VSS_BT_INCREMENTAL
+constexpr std::int32_t kContextBackup = 0x0;            // VSS_CTX_BACKUP
+constexpr std::int32_t kContextFileShareBackup = 0x10;  // VSS_CTX_FILE_SHARE_BACKUP
+constexpr std::uint32_t kVolumeOnlyBackupType = 2;      // VSS_BT_INCREMENTAL
 
 StepResult callFailure(std::u16string_view callLabel, Status status) {
   return StepResult::failure(messages::callFailed(callLabel, status));

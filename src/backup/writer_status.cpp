@@ -10,7 +10,8 @@ namespace {
 
 namespace label = messages::label;
 
-constexpr Status kPartialFailure = static_cast<Status>(0x80042336);  // VSS_E_WRITERERROR_PARTIAL_FAILURE
+constexpr Status kPartialFailure =
+    static_cast<Status>(0x80042336);  // VSS_E_WRITERERROR_PARTIAL_FAILURE
 
 StepResult callFailure(std::u16string_view callLabel, Status status) {
   return StepResult::failure(messages::callFailed(callLabel, status));

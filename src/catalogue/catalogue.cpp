@@ -60,8 +60,7 @@ StepResult callFailure(std::u16string_view callLabel, Status status) {
 
 // Lists one writer's components into the queue and into `records`.
 StepResult catalogueWriter(Snapshot& snapshot, std::uint32_t position,
-                           vss::WriterMetadata& metadata,
-                           std::vector<ComponentRecord>& records) {
+                           vss::WriterMetadata& metadata, std::vector<ComponentRecord>& records) {
   vss::FileCounts counts;
   Status status = metadata.getFileCounts(counts);
   if (failed(status)) return callFailure(label::kGetFileCounts, status);

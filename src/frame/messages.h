@@ -60,7 +60,8 @@ inline constexpr std::u16string_view kGatherWriterMetadata =
     u"IVssBackupComponents::GatherWriterMetadata";
 inline constexpr std::u16string_view kGetWriterMetadataCount =
     u"IVssBackupComponents::GetWriterMetadataCount";
-inline constexpr std::u16string_view kGetWriterMetadata = u"IVssBackupComponents::GetWriterMetadata";
+inline constexpr std::u16string_view kGetWriterMetadata =
+    u"IVssBackupComponents::GetWriterMetadata";
 inline constexpr std::u16string_view kAddComponent = u"IVssBackupComponents::AddComponent";
 inline constexpr std::u16string_view kStartSnapshotSet = u"IVssBackupComponents::StartSnapshotSet";
 inline constexpr std::u16string_view kAddToSnapshotSet = u"IVssBackupComponents::AddToSnapshotSet";

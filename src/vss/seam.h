@@ -24,7 +24,7 @@ using platform::Guid;
 class Async {
  public:
   virtual ~Async() = default;
-  virtual Status wait() = 0;                         // Wait(INFINITE)
+  virtual Status wait() = 0;                          // Wait(INFINITE)
   virtual Status queryStatus(Status& operation) = 0;  // the operation's own status
 };
 

@@ -37,30 +37,34 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
   addVolumes({u"C:\\", u"D:\\", u"E:\\"});
 
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0) << text(messages().at(0));
-  const std::vector<std::string> catalogueCalls = {
-      "GetWriterMetadataCount()",  "GetWriterMetadata(0)",
-      "GetFileCounts(Database Writer)", "GetComponent(0)",
-      "GetComponentInfo(Mail)",    "FreeComponentInfo(Mail)",
-      "GetComponent(1)",           "GetComponentInfo(Logs)",
-      "FreeComponentInfo(Logs)",   "GetWriterMetadata(1)",
-      "GetFileCounts(Files Writer)", "GetComponent(0)",
-      "GetComponentInfo(Documents)", "FreeComponentInfo(Documents)"};
-  EXPECT_EQ(service.log(),
-            concat(std::vector<std::string>{"CreateVssBackupComponents()", "InitializeForBackup()",
-                                            "SetBackupState(true,false,2,false)", "SetContext(0)",
-                                            "EnableWriterClasses(" + kA + "," + kB + ")"},
-                   waited("GatherWriterMetadata"),
-                   std::vector<std::string>{"GetWriterMetadataCount()"}, catalogueCalls,
-                   std::vector<std::string>{
-                       "GetWriterMetadata(0)",
-                       "AddComponent(" + kAi + "," + kA + ",1,Store\\Main,Mail)",
-                       "AddComponent(" + kAi + "," + kA + ",2,Store,Logs)",
-                       "GetWriterMetadata(1)",
-                       "AddComponent(" + kBi + "," + kB + ",2,,Documents)"}));
+  const std::vector<std::string> catalogueCalls = {"GetWriterMetadataCount()",
+                                                   "GetWriterMetadata(0)",
+                                                   "GetFileCounts(Database Writer)",
+                                                   "GetComponent(0)",
+                                                   "GetComponentInfo(Mail)",
+                                                   "FreeComponentInfo(Mail)",
+                                                   "GetComponent(1)",
+                                                   "GetComponentInfo(Logs)",
+                                                   "FreeComponentInfo(Logs)",
+                                                   "GetWriterMetadata(1)",
+                                                   "GetFileCounts(Files Writer)",
+                                                   "GetComponent(0)",
+                                                   "GetComponentInfo(Documents)",
+                                                   "FreeComponentInfo(Documents)"};
+  EXPECT_EQ(
+      service.log(),
+      concat(std::vector<std::string>{"CreateVssBackupComponents()", "InitializeForBackup()",
+                                      "SetBackupState(true,false,2,false)", "SetContext(0)",
+                                      "EnableWriterClasses(" + kA + "," + kB + ")"},
+             waited("GatherWriterMetadata"), std::vector<std::string>{"GetWriterMetadataCount()"},
+             catalogueCalls,
+             std::vector<std::string>{
+                 "GetWriterMetadata(0)", "AddComponent(" + kAi + "," + kA + ",1,Store\\Main,Mail)",
+                 "AddComponent(" + kAi + "," + kA + ",2,Store,Logs)", "GetWriterMetadata(1)",
+                 "AddComponent(" + kBi + "," + kB + ",2,,Documents)"}));
   EXPECT_EQ(catalogue(),
             (std::vector<std::u16string>{
-                u"# Found 2 writer(s) to interrogate",
-                u"# Writer 0 has 2 component(s)",
+                u"# Found 2 writer(s) to interrogate", u"# Writer 0 has 2 component(s)",
                 u"[\"{AAAAAAAA-0000-0000-0000-000000000001}\",\"Store\\u005cMain\",\"Mail\","
                 u"\"VSS_CT_DATABASE\",true]",
                 u"[\"{AAAAAAAA-0000-0000-0000-000000000001}\",\"Store\",\"Logs\","
@@ -75,32 +79,32 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
 
   const std::size_t before = service.calls().size();
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0) << text(messages().at(0));
-  EXPECT_EQ(service.logSince(before),
-            concat(std::vector<std::string>{"StartSnapshotSet()",
-                                            "AddToSnapshotSet(C:\\," + kNoProvider + ")",
-                                            "AddToSnapshotSet(D:\\," + kNoProvider + ")",
-                                            "AddToSnapshotSet(E:\\," + kNoProvider + ")"},
-                   waited("PrepareForBackup"), writerStatus(), waited("DoSnapshotSet"),
-                   writerStatus(),
-                   std::vector<std::string>{
-                       "GetSnapshotProperties({00000001-0000-0000-0000-000000000000})",
-                       "GetSnapshotProperties({00000002-0000-0000-0000-000000000000})",
-                       "GetSnapshotProperties({00000003-0000-0000-0000-000000000000})"}));
-  EXPECT_EQ(mountPaths(),
-            (std::vector<std::u16string>{u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\",
-                                         u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2\\",
-                                         u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3\\"}));
+  EXPECT_EQ(
+      service.logSince(before),
+      concat(std::vector<std::string>{"StartSnapshotSet()",
+                                      "AddToSnapshotSet(C:\\," + kNoProvider + ")",
+                                      "AddToSnapshotSet(D:\\," + kNoProvider + ")",
+                                      "AddToSnapshotSet(E:\\," + kNoProvider + ")"},
+             waited("PrepareForBackup"), writerStatus(), waited("DoSnapshotSet"), writerStatus(),
+             std::vector<std::string>{
+                 "GetSnapshotProperties({00000001-0000-0000-0000-000000000000})",
+                 "GetSnapshotProperties({00000002-0000-0000-0000-000000000000})",
+                 "GetSnapshotProperties({00000003-0000-0000-0000-000000000000})"}));
+  EXPECT_EQ(mountPaths(), (std::vector<std::u16string>{
+                              u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\",
+                              u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2\\",
+                              u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3\\"}));
   EXPECT_TRUE(messages().empty());
 
   const std::size_t beforeFree = service.calls().size();
   free(1);
-  EXPECT_EQ(
-      service.logSince(beforeFree),
-      concat(std::vector<std::string>{
-                 "SetBackupSucceeded(" + kAi + "," + kA + ",1,Store\\Main,Mail,true)",
-                 "SetBackupSucceeded(" + kAi + "," + kA + ",2,Store,Logs,true)",
-                 "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,true)"},
-             waited("BackupComplete"), writerStatus()));
+  EXPECT_EQ(service.logSince(beforeFree),
+            concat(
+                std::vector<std::string>{
+                    "SetBackupSucceeded(" + kAi + "," + kA + ",1,Store\\Main,Mail,true)",
+                    "SetBackupSucceeded(" + kAi + "," + kA + ",2,Store,Logs,true)",
+                    "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,true)"},
+                waited("BackupComplete"), writerStatus()));
 }
 
 TEST_F(Road, AVerdictOtherThanOneMarksEveryComponentAsNotBackedUp) {
@@ -128,15 +132,15 @@ TEST_F(Road, VolumesWithoutWritersNeitherPrepareWritersNorCompleteTheBackup) {
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
   free(1);
-  EXPECT_EQ(service.log(".Wait"),
-            (std::vector<std::string>{
-                "CreateVssBackupComponents()", "InitializeForBackup()",
-                "SetBackupState(false,false,2,false)", "SetContext(16)", "StartSnapshotSet()",
-                "AddToSnapshotSet(C:\\,{B5946137-7B9F-4925-AF80-51ABD60B20D5})", "DoSnapshotSet()",
-                "DoSnapshotSet.QueryStatus()", "GatherWriterStatus()",
-                "GatherWriterStatus.QueryStatus()", "GetWriterStatusCount()", "GetWriterStatus(0)",
-                "GetWriterStatus(1)",
-                "GetSnapshotProperties({00000001-0000-0000-0000-000000000000})"}));
+  EXPECT_EQ(
+      service.log(".Wait"),
+      (std::vector<std::string>{
+          "CreateVssBackupComponents()", "InitializeForBackup()",
+          "SetBackupState(false,false,2,false)", "SetContext(16)", "StartSnapshotSet()",
+          "AddToSnapshotSet(C:\\,{B5946137-7B9F-4925-AF80-51ABD60B20D5})", "DoSnapshotSet()",
+          "DoSnapshotSet.QueryStatus()", "GatherWriterStatus()", "GatherWriterStatus.QueryStatus()",
+          "GetWriterStatusCount()", "GetWriterStatus(0)", "GetWriterStatus(1)",
+          "GetSnapshotProperties({00000001-0000-0000-0000-000000000000})"}));
 }
 
 TEST_F(Road, WritersWithoutVolumesTakeAnEmptySnapshot) {
@@ -160,8 +164,8 @@ TEST_F(Road, DeviceNamesBecomeMountPathsWithOneTrailingBackslash) {
   addVolumes({u"C:\\", u"D:\\", u"E:\\"});
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
-  EXPECT_EQ(mountPaths(), (std::vector<std::u16string>{u"\\\\?\\Device\\Copy7\\",
-                                                       u"\\\\?\\Device\\Copy8\\"}));
+  EXPECT_EQ(mountPaths(),
+            (std::vector<std::u16string>{u"\\\\?\\Device\\Copy7\\", u"\\\\?\\Device\\Copy8\\"}));
   EXPECT_EQ(state().shadowDevices.size(), 3u);
 }
 

@@ -15,7 +15,7 @@ std::string text(const vss::Guid& value) { return text(platform::formatGuid(valu
 
 namespace {
 
-constexpr Status kBadState = static_cast<Status>(0x80042301);       // VSS_E_BAD_STATE
+constexpr Status kBadState = static_cast<Status>(0x80042301);        // VSS_E_BAD_STATE
 constexpr Status kObjectNotFound = static_cast<Status>(0x80042308);  // VSS_E_OBJECT_NOT_FOUND
 constexpr Status kInvalidArgument = static_cast<Status>(0x80070057);
 
@@ -200,7 +200,8 @@ class FakeWriterComponents final : public vss::WriterComponents, Counted {
     return status;
   }
   Status getComponent(std::uint32_t index, std::unique_ptr<vss::Component>& component) override {
-    const Status status = service_.enter("IVssWriterComponents::GetComponent", std::to_string(index));
+    const Status status =
+        service_.enter("IVssWriterComponents::GetComponent", std::to_string(index));
     if (failed(status)) return status;
     if (index >= writer_.failedComponents.size()) return kInvalidArgument;
     component = std::make_unique<FakeWriterComponent>(service_, writer_.failedComponents[index]);
@@ -260,16 +261,15 @@ class FakeBackupComponents final : public vss::BackupComponents, Counted {
   Status addComponent(const vss::Guid& instanceId, const vss::Guid& classId, std::uint32_t type,
                       const std::u16string& logicalPath, const std::u16string& name) override {
     return service_.enter("AddComponent", text(instanceId) + "," + text(classId) + "," +
-                                              std::to_string(type) + "," + text(logicalPath) +
-                                              "," + text(name));
+                                              std::to_string(type) + "," + text(logicalPath) + "," +
+                                              text(name));
   }
   Status setBackupSucceeded(const vss::Guid& instanceId, const vss::Guid& classId,
                             std::uint32_t type, const std::u16string& logicalPath,
                             const std::u16string& name, bool succeeded) override {
     return service_.enter("SetBackupSucceeded", text(instanceId) + "," + text(classId) + "," +
-                                                    std::to_string(type) + "," +
-                                                    text(logicalPath) + "," + text(name) + "," +
-                                                    flag(succeeded));
+                                                    std::to_string(type) + "," + text(logicalPath) +
+                                                    "," + text(name) + "," + flag(succeeded));
   }
   Status startSnapshotSet(vss::Guid& snapshotSetId) override {
     const Status status = service_.enter("StartSnapshotSet");
@@ -279,7 +279,8 @@ class FakeBackupComponents final : public vss::BackupComponents, Counted {
   Status addToSnapshotSet(const std::u16string& volume, const vss::Guid& providerId,
                           vss::Guid& snapshotId) override {
     const Status status = service_.enter("AddToSnapshotSet", text(volume) + "," + text(providerId));
-    if (!failed(status)) snapshotId = {static_cast<std::uint32_t>(++service_.nextSnapshot), 0, 0, {}};
+    if (!failed(status))
+      snapshotId = {static_cast<std::uint32_t>(++service_.nextSnapshot), 0, 0, {}};
     return status;
   }
   Status prepareForBackup(std::unique_ptr<vss::Async>& async) override {
@@ -407,8 +408,8 @@ std::vector<std::string> FakeService::logSince(std::size_t first) const {
 }
 
 int FakeService::count(const std::string& op) const {
-  return static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
-                                        [&](const Call& call) { return call.op == op; }));
+  return static_cast<int>(
+      std::count_if(calls_.begin(), calls_.end(), [&](const Call& call) { return call.op == op; }));
 }
 
 std::vector<const FakeWriter*> FakeService::reportedWriters() const {
