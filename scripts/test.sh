@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 install_missing cmake ninja-build g++ clang googletest \
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+  nlohmann-json3-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 
 for preset in native native-clang windows; do
   echo "== ${preset}"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,7 +18,12 @@ class StringQueue {
     entries_.clear();
     cursor_ = 0;
   }
-  void reserve(std::size_t capacity) { entries_.reserve(capacity); }
+  // Makes room for `more` entries at once when there is not enough. The
+  // growth is geometric, so that many small reservations stay linear.
+  void reserveMore(std::size_t more) {
+    const std::size_t needed = entries_.size() + more;
+    if (entries_.capacity() < needed) entries_.reserve(std::max(needed, 2 * entries_.capacity()));
+  }
 
   // The next non-empty entry and its length in UTF-16 units; at the end a
   // static empty string and length 0, never a null pointer. `length` may be

@@ -1,8 +1,99 @@
 #include "inventory/inventory.h"
 
+#include <iterator>
+#include <memory>
+
+#include "backup/selection.h"
 #include "frame/messages.h"
+#include "inventory/file_expansion.h"
+#include "vss/await_async.h"
+#include "vss/component_info_lease.h"
 
 namespace frostcap {
+namespace {
+
+namespace label = messages::label;
+
+StepResult callFailure(std::u16string_view callLabel, Status status) {
+  return StepResult::failure(messages::callFailed(callLabel, status));
+}
+
+using DescriptorGetter =
+    Status (vss::WriterMetadataComponent::*)(std::uint32_t, std::unique_ptr<vss::FileDescriptor>&);
+
+// Expands `count` descriptors of one kind of a component into `target`.
+StepResult expandDescriptors(const Snapshot& snapshot, vss::WriterMetadataComponent& component,
+                             DescriptorGetter get, std::u16string_view getLabel,
+                             std::uint32_t count, StringQueue& target) {
+  for (std::uint32_t index = 0; index < count; ++index) {
+    std::unique_ptr<vss::FileDescriptor> descriptor;
+    const Status status = vss::obtained((component.*get)(index, descriptor), descriptor);
+    if (failed(status)) return callFailure(getLabel, status);
+    const StepResult result = expandFileDescriptor(snapshot, *descriptor, target);
+    if (!result.ok) return result;
+  }
+  return StepResult::success();
+}
+
+StepResult listComponent(Snapshot& snapshot, vss::WriterMetadataComponent& component,
+                         const std::vector<ComponentRecord>* selections) {
+  vss::ComponentInfoLease lease(component);
+  Status status = lease.obtain();
+  if (failed(status)) return callFailure(label::kGetComponentInfo, status);
+  const vss::ComponentInfo& info = lease.info();
+  const ComponentRecord key{info.type, info.logicalPath, info.componentName, {}};
+
+  if (selections != nullptr && findSelection(*selections, key) != nullptr) {
+    snapshot.writerFileInfo.reserveMore(std::size_t{info.fileCount} + info.databaseCount +
+                                        info.logFileCount);
+    const struct {
+      DescriptorGetter get;
+      std::u16string_view label;
+      std::uint32_t count;
+    } kinds[] = {
+        {&vss::WriterMetadataComponent::getFile, label::kGetFile, info.fileCount},
+        {&vss::WriterMetadataComponent::getDatabaseFile, label::kGetDatabaseFile,
+         info.databaseCount},
+        {&vss::WriterMetadataComponent::getDatabaseLogFile, label::kGetDatabaseLogFile,
+         info.logFileCount},
+    };
+    for (const auto& kind : kinds) {
+      const StepResult result = expandDescriptors(snapshot, component, kind.get, kind.label,
+                                                  kind.count, snapshot.writerFileInfo);
+      if (!result.ok) return result;
+    }
+  }
+  status = lease.handBack();
+  if (failed(status)) return callFailure(label::kFreeComponentInfo, status);
+  return StepResult::success();
+}
+
+StepResult listWriter(Snapshot& snapshot, vss::WriterMetadata& metadata,
+                      const std::vector<ComponentRecord>* selections) {
+  vss::FileCounts counts;
+  Status status = metadata.getFileCounts(counts);
+  if (failed(status)) return callFailure(label::kGetFileCounts, status);
+
+  for (std::uint32_t index = 0; index < counts.excludeFiles; ++index) {
+    std::unique_ptr<vss::FileDescriptor> descriptor;
+    status = vss::obtained(metadata.getExcludeFile(index, descriptor), descriptor);
+    if (failed(status)) return callFailure(label::kGetExcludeFile, status);
+    const StepResult result =
+        expandFileDescriptor(snapshot, *descriptor, snapshot.writerExcludedFileInfo);
+    if (!result.ok) return result;
+  }
+
+  for (std::uint32_t index = 0; index < counts.components; ++index) {
+    std::unique_ptr<vss::WriterMetadataComponent> component;
+    status = vss::obtained(metadata.getComponent(index, component), component);
+    if (failed(status)) return callFailure(label::kGetComponent, status);
+    const StepResult result = listComponent(snapshot, *component, selections);
+    if (!result.ok) return result;
+  }
+  return StepResult::success();
+}
+
+}  // namespace
 
 void loadWriterFileInfo(Snapshot& snapshot) {
   const StepResult result = collectWriterFiles(snapshot);
@@ -14,7 +105,28 @@ StepResult collectWriterFiles(Snapshot& snapshot) {
   // Without a backup-components object there is no metadata to walk; the
   // catalogue reports the same situation with the same token.
   if (!snapshot.backupComponents) return StepResult::failure(std::u16string(messages::kNotReady));
-  return StepResult::failure(u"{FATAL_PREFIX}{ERR_NOT_IMPLEMENTED}");
+  vss::BackupComponents& service = *snapshot.backupComponents;
+
+  std::uint32_t writerCount = 0;
+  Status status = service.getWriterMetadataCount(writerCount);
+  if (failed(status)) return callFailure(label::kGetWriterMetadataCount, status);
+
+  // Writers pair with the selection by position. A writer beyond the
+  // selection (possible only after a failed preparation) has its excluded
+  // files listed but none of its components.
+  auto selection = snapshot.writerSelections.begin();
+  for (std::uint32_t position = 0; position < writerCount; ++position) {
+    vss::Guid instanceId;
+    std::unique_ptr<vss::WriterMetadata> metadata;
+    status = vss::obtained(service.getWriterMetadata(position, instanceId, metadata), metadata);
+    if (failed(status)) return callFailure(label::kGetWriterMetadata, status);
+    const bool paired = selection != snapshot.writerSelections.end();
+    const StepResult result =
+        listWriter(snapshot, *metadata, paired ? &selection->second : nullptr);
+    if (!result.ok) return result;
+    if (paired) ++selection;
+  }
+  return StepResult::success();
 }
 
 }  // namespace frostcap

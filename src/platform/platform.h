@@ -6,6 +6,7 @@
 // gives it. Library code reaches the operating system only through here.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,5 +50,47 @@ void clearLastError() noexcept;
 // language), exactly as the system gives it, trailing line break included.
 // Empty when the system has no text.
 std::u16string systemMessage(std::uint32_t code);
+
+// The calling thread's last error code (GetLastError). The POSIX half keeps
+// Win32 codes of its own, set by the operations below when they fail.
+std::uint32_t lastError() noexcept;
+
+// The system's text for a Win32 error code (FormatMessageW from the system
+// into a 2,560-unit buffer), untrimmed: its trailing CR LF stays. Empty when
+// the system has no text. A text with insert sequences comes back raw.
+std::u16string systemErrorText(std::uint32_t code);
+
+// ExpandEnvironmentStringsW: every %NAME% of a defined variable replaced by
+// its value; an undefined name and an unmatched % stay as written. Nothing on
+// failure, with lastError() telling why. A result longer than the first
+// 32,768-unit buffer is not cut: the buffer grows to what the system asks for.
+std::optional<std::u16string> expandEnvironment(const std::u16string& text);
+
+// A one-level wildcard listing of a directory (FindFirstFileW, FindNextFileW,
+// FindClose): `*` and `?` in the last component, matched without regard to
+// case, "." and ".." listed. The pattern is in the library's own form, with
+// backslashes; the POSIX half turns them into its separator only at the file
+// system call.
+class DirectorySearch {
+ public:
+  explicit DirectorySearch(const std::u16string& pattern);
+  ~DirectorySearch();
+  DirectorySearch(const DirectorySearch&) = delete;
+  DirectorySearch& operator=(const DirectorySearch&) = delete;
+
+  // False when the search could not start; error() then holds the code:
+  // 2 nothing matched, 3 no such directory, 5 access denied, or another.
+  bool started() const noexcept;
+  std::uint32_t error() const noexcept;
+
+  // The current entry's name, up to its terminator; valid until next().
+  std::u16string_view name() const noexcept;
+  // Moves to the next entry; false at the end or on any error.
+  bool next();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace frostcap::platform

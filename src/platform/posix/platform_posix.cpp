@@ -1,11 +1,16 @@
 // POSIX half of the platform layer: portable equivalents of the Win32 calls,
 // giving the same results for everything the library passes them.
 
+#include <unistd.h>
+
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/last_error.h"
 #include "platform/posix/system_message_table.h"
 
 namespace frostcap::platform {
@@ -188,11 +193,85 @@ bool isNetworkPath(const char16_t* path) {
 
 void initialiseCom() noexcept {}
 
-void clearLastError() noexcept { errno = 0; }
+namespace {
+
+// Win32 error codes live per thread, as GetLastError's do.
+thread_local std::uint32_t tLastError = 0;
+
+}  // namespace
+
+void setLastError(std::uint32_t code) noexcept { tLastError = code; }
+
+std::uint32_t lastError() noexcept { return tLastError; }
+
+void clearLastError() noexcept {
+  errno = 0;
+  tLastError = 0;
+}
 
 std::u16string systemMessage(std::uint32_t code) {
   const char16_t* text = lookupSystemMessage(code);
   return text != nullptr ? std::u16string(text) : std::u16string();
+}
+
+std::u16string systemErrorText(std::uint32_t code) { return systemMessage(code); }
+
+namespace {
+
+bool sameNameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto fold = [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+// The value of an environment variable, its name compared without regard to
+// case as Windows compares it: the exact spelling first, since that is the
+// usual case and getenv finds it quickly, then any spelling. Nothing when no
+// variable has the name; a name with '=' in it can never be one.
+const char* findVariable(std::u16string_view name) {
+  if (name.empty() || name.find_first_of(std::u16string_view(u"=\0", 2)) != name.npos) {
+    return nullptr;
+  }
+  const std::string wanted = wideToUtf8(name);
+  if (const char* value = std::getenv(wanted.c_str())) return value;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const char* equals = std::strchr(*entry, '=');
+    if (equals == nullptr) continue;
+    if (sameNameIgnoringAsciiCase(std::string_view(*entry, equals - *entry), wanted)) {
+      return equals + 1;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<std::u16string> expandEnvironment(const std::u16string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t open = text.find(u'%', pos);
+    const std::size_t close = open == text.npos ? text.npos : text.find(u'%', open + 1);
+    if (close == text.npos) break;  // what is left holds no complete reference
+    out.append(text, pos, open - pos);
+    const std::u16string_view name = std::u16string_view(text).substr(open + 1, close - open - 1);
+    if (const char* value = findVariable(name)) {
+      out += utf8ToWide(value);
+    } else {
+      // An unknown name, and "%%", stay as written, and the scan goes on after
+      // the closing sign: it never opens a reference of its own.
+      out.append(text, open, close - open + 1);
+    }
+    pos = close + 1;
+  }
+  out.append(text, pos);
+  return out;
 }
 
 }  // namespace frostcap::platform

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cwchar>
 #include <iterator>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -85,6 +87,40 @@ std::u16string systemMessage(std::uint32_t code) {
     ~LocalBuffer() { LocalFree(p); }
   } owner{buffer};
   return std::u16string(asUtf16(buffer), length);
+}
+
+std::uint32_t lastError() noexcept { return GetLastError(); }
+
+std::u16string systemErrorText(std::uint32_t code) {
+  constexpr DWORD kMessageUnits = 2560;
+  wchar_t buffer[kMessageUnits] = {};
+  // Inserts are ignored on purpose: with no arguments to give, formatting a
+  // text that has %1 in it would read arguments that do not exist. Such a
+  // text comes back raw, its insert sequences as the system wrote them.
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, kMessageUnits, nullptr);
+  return std::u16string(asUtf16(buffer), std::wcslen(buffer));
+}
+
+std::optional<std::u16string> expandEnvironment(const std::u16string& text) {
+  // The system's limit on environment text; a longer result asks for more.
+  constexpr DWORD kFirstBufferUnits = 32768;
+  std::vector<wchar_t> buffer(kFirstBufferUnits);
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    SetLastError(0);
+    const DWORD needed = ExpandEnvironmentStringsW(asWide(text.c_str()), buffer.data(), size);
+    if (needed == 0) return std::nullopt;
+    if (needed > size) {
+      buffer.assign(needed, L'\0');
+      continue;
+    }
+    // Wine cannot expand past its limit and then returns the size of the
+    // buffer, not the size it needs, having filled it with a cut text; only
+    // the error it sets tells that apart from a result that just fits.
+    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    return std::u16string(asUtf16(buffer.data()), needed - 1);
+  }
 }
 
 }  // namespace frostcap::platform

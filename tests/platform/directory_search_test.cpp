@@ -1,0 +1,235 @@
+// One source for both platforms: natively it checks the portable directory
+// search and environment expansion, under Wine the real FindFirstFileW,
+// ExpandEnvironmentStringsW and FormatMessageW, against one set of
+// expectations. Listings are compared as sets: Wine sorts entries, a Linux
+// file system hands them out in its own order.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+
+#include "platform/platform.h"
+
+#ifdef _WIN32
+#include "platform/windows/windows_support.h"
+#endif
+
+namespace frostcap::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The form in which the library hands paths to the search: backslashes.
+std::u16string libraryForm(const fs::path& path) {
+  std::u16string text = path.u16string();
+  for (char16_t& unit : text) {
+    if (unit == u'/') unit = u'\\';
+  }
+  return text;
+}
+
+// The form the test creates and removes files through. On Windows the "\\?\"
+// prefix keeps the name "..." from being read as a reference to a parent.
+fs::path hostForm(const fs::path& path) {
+#ifdef _WIN32
+  return fs::path(L"\\\\?\\" + path.wstring());
+#else
+  return path;
+#endif
+}
+
+void setVariable(const std::u16string& name, const std::u16string& value) {
+#ifdef _WIN32
+  ASSERT_NE(SetEnvironmentVariableW(asWide(name.c_str()), asWide(value.c_str())), 0);
+#else
+  ASSERT_EQ(setenv(wideToUtf8(name).c_str(), wideToUtf8(value).c_str(), 1), 0);
+#endif
+}
+
+struct Listing {
+  std::uint32_t error = 0;
+  std::multiset<std::string> names;  // a name listed twice shows up twice
+};
+
+Listing list(const std::u16string& pattern) {
+  DirectorySearch search(pattern);
+  Listing listing{search.error(), {}};
+  if (search.started()) {
+    do {
+      listing.names.insert(wideToUtf8(search.name()));
+    } while (search.next());
+  }
+  return listing;
+}
+
+class DirectorySearchTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const fs::path base = fs::temp_directory_path();
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (int attempt = 0; root_.empty(); ++attempt) {
+      const fs::path candidate =
+          base / ("frostcap-search-" + std::to_string(stamp) + "-" + std::to_string(attempt));
+      if (fs::create_directory(hostForm(candidate))) root_ = candidate;
+    }
+    const fs::path host = hostForm(root_);
+    fs::create_directory(host / "Sub");
+    for (const fs::path& file :
+         {fs::path(u"..."), fs::path(u".hidden"), fs::path(u"a.b.c"), fs::path(u"caf\u00E9.txt"),
+          fs::path(u"lower.txt"), fs::path(u"noext"), fs::path(u"UPPER.TXT"),
+          fs::path(u"with space.txt"), fs::path(u"Sub") / u"inner.txt"}) {
+      std::ofstream(host / file).put('x');
+    }
+  }
+
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    fs::remove_all(hostForm(root_), ignored);
+  }
+
+  static std::u16string pattern(const std::u16string& tail) {
+    return libraryForm(root_) + u"\\" + tail;
+  }
+
+  static inline fs::path root_;
+};
+
+TEST_F(DirectorySearchTest, ListsWhatThePatternMatches) {
+  const std::multiset<std::string> everything = {
+      ".",         "..",    "...", ".hidden",   "a.b.c",         "caf\xC3\xA9.txt",
+      "lower.txt", "noext", "Sub", "UPPER.TXT", "with space.txt"};
+  const std::multiset<std::string> texts = {"caf\xC3\xA9.txt", "lower.txt", "UPPER.TXT",
+                                            "with space.txt"};
+  const struct {
+    std::u16string tail;
+    std::multiset<std::string> names;
+  } cases[] = {
+      {u"*", everything},
+      {u"*.*", everything},  // names without a dot as well
+      {u"*.txt", texts},
+      {u"*.TXT", texts},
+      {u"?????.txt", {"lower.txt", "UPPER.TXT"}},
+      {u"caf?.txt", {"caf\xC3\xA9.txt"}},
+      {u"a.*", {"a.b.c"}},
+      {u".*", {".", "..", "...", ".hidden"}},
+      {u"???", {"...", "Sub"}},
+      {u"noext", {"noext"}},
+      {u"NOEXT", {"noext"}},
+      {u"noext.*", {"noext"}},
+      {u"sub", {"Sub"}},  // the directory itself, not what it holds
+      {u"Sub\\*", {".", "..", "inner.txt"}},
+      {u"Sub/*", {".", "..", "inner.txt"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(wideToUtf8(c.tail));
+    const Listing listing = list(pattern(c.tail));
+    EXPECT_EQ(listing.error, 0u);
+    EXPECT_EQ(listing.names, c.names);
+  }
+}
+
+TEST_F(DirectorySearchTest, FailedStartsReportTheSystemsCode) {
+  const struct {
+    std::u16string tail;
+    std::uint32_t error;
+  } cases[] = {
+      {u"nothing*", 2},
+      {u"*.b", 2},
+      {u"Sub\\", 2},  // nothing after the separator names no entry
+      {u"missing\\*", 3},
+      {u"missing\\deeper\\*", 3},
+      {u"noext\\deeper\\*", 3},  // a file part-way along the path
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(wideToUtf8(c.tail));
+    clearLastError();
+    DirectorySearch search(pattern(c.tail));
+    EXPECT_FALSE(search.started());
+    EXPECT_EQ(search.error(), c.error);
+    EXPECT_EQ(lastError(), c.error);
+    EXPECT_EQ(search.name(), u"");
+    EXPECT_FALSE(search.next());
+  }
+  EXPECT_EQ(list(u"").error, 3u);
+}
+
+// A file where the directory should be is no "nothing matched": the caller
+// must see a failure rather than record the pattern.
+TEST_F(DirectorySearchTest, FileInPlaceOfTheDirectoryIsAnotherError) {
+  const std::uint32_t error = list(pattern(u"noext\\*")).error;
+  EXPECT_NE(error, 0u);
+  EXPECT_NE(error, 2u);
+  EXPECT_NE(error, 3u);
+}
+
+TEST_F(DirectorySearchTest, PatternWithoutSeparatorSearchesTheCurrentDirectory) {
+  struct RestoreDirectory {
+    fs::path previous = fs::current_path();
+    ~RestoreDirectory() { fs::current_path(previous); }
+  } restore;
+  fs::current_path(root_);
+  EXPECT_EQ(list(u"?????.txt").names, (std::multiset<std::string>{"lower.txt", "UPPER.TXT"}));
+}
+
+TEST(ExpandEnvironment, ReplacesDefinedNamesAndLeavesTheRest) {
+  const std::u16string value = u"D:\\Daten \u00E4\u65E5\u672C";
+  setVariable(u"FROSTCAP_TEST_VAR", value);
+  setVariable(u"FROSTCAP_TEST_EMPTY", u"");
+  const struct {
+    std::u16string text;
+    std::u16string expanded;
+  } cases[] = {
+      {u"", u""},
+      {u"no reference", u"no reference"},
+      {u"%FROSTCAP_TEST_VAR%\\x", value + u"\\x"},
+      {u"%frostcap_test_var%", value},  // names are compared without case
+      {u"%FROSTCAP_TEST_VAR%%FROSTCAP_TEST_VAR%", value + value},
+      {u"[%FROSTCAP_TEST_EMPTY%]", u"[]"},
+      {u"%FROSTCAP_UNDEFINED_VAR%", u"%FROSTCAP_UNDEFINED_VAR%"},
+      {u"50%", u"50%"},
+      {u"%%", u"%%"},
+      {u"%FROSTCAP_TEST_VAR", u"%FROSTCAP_TEST_VAR"},
+      // The closing sign of an unknown name, or of "%%", opens nothing.
+      {u"%FROSTCAP_UNDEFINED_VAR%FROSTCAP_TEST_VAR%",
+       u"%FROSTCAP_UNDEFINED_VAR%FROSTCAP_TEST_VAR%"},
+      {u"%%FROSTCAP_TEST_VAR%", u"%%FROSTCAP_TEST_VAR%"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(wideToUtf8(c.text));
+    EXPECT_EQ(expandEnvironment(c.text), c.expanded);
+  }
+}
+
+TEST(ExpandEnvironment, LongResultIsWholeOrAFailureNeverCut) {
+  const std::u16string value(40000, u'v');
+  setVariable(u"FROSTCAP_TEST_LONG", value);
+  const std::optional<std::u16string> result = expandEnvironment(u"%FROSTCAP_TEST_LONG%!");
+  if (result.has_value()) {
+    EXPECT_EQ(*result, value + u"!");
+  } else {
+    EXPECT_NE(lastError(), 0u);  // Wine cannot expand this far
+  }
+#ifndef _WIN32
+  EXPECT_TRUE(result.has_value());
+#endif
+}
+
+TEST(SystemErrorText, IsTheSystemsTextWithItsLineBreak) {
+  const std::u16string text = systemErrorText(5);
+  ASSERT_GT(text.size(), 2u);
+  EXPECT_TRUE(text.ends_with(u"\r\n"));
+  EXPECT_EQ(text.find(u'\0'), std::u16string::npos);
+  EXPECT_EQ(text, systemMessage(5));
+  EXPECT_EQ(systemErrorText(999999), u"");
+}
+
+}  // namespace
+}  // namespace frostcap::platform
