@@ -5,8 +5,6 @@
 namespace frostcap::vss {
 namespace {
 
-constexpr Status kNotImplemented = static_cast<Status>(0x80004001);  // E_NOTIMPL
-
 BackupComponentsFactory& installedFactory() {
   static BackupComponentsFactory factory;
   return factory;
@@ -16,7 +14,7 @@ BackupComponentsFactory& installedFactory() {
 
 Status createBackupComponents(std::unique_ptr<BackupComponents>& out) {
   const BackupComponentsFactory& factory = installedFactory();
-  if (!factory) return kNotImplemented;
+  if (!factory) return defaultBackupComponents(out);
   return factory(out);
 }
 

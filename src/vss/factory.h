@@ -14,6 +14,10 @@ using BackupComponentsFactory = std::function<Status(std::unique_ptr<BackupCompo
 
 Status createBackupComponents(std::unique_ptr<BackupComponents>& out);
 
+// The built-in factory, used while no other is installed: the platform's own
+// service where there is one, E_NOTIMPL where there is none.
+Status defaultBackupComponents(std::unique_ptr<BackupComponents>& out);
+
 // Replaces the process-wide factory and returns the one it replaces; an empty
 // function restores the built-in one. For tests and the simulated service
 // only: nothing a host reaches through the exported functions can call it.

@@ -349,9 +349,12 @@ FakeService::FakeService() {
       vss::setBackupComponentsFactory([this](std::unique_ptr<vss::BackupComponents>& out) {
         const Status status = enter("CreateVssBackupComponents");
         if (!failed(status)) out = std::make_unique<FakeBackupComponents>(*this);
+        if (out && wrapper) out = wrapper(std::move(out));
         return status;
       });
 }
+
+FakeService::Wrapper FakeService::wrapper;
 
 FakeService::~FakeService() { vss::setBackupComponentsFactory(std::move(previousFactory_)); }
 

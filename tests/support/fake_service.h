@@ -12,6 +12,7 @@
 // status is queried. A breach is a test failure.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -72,6 +73,13 @@ class FakeService {
   ~FakeService();
   FakeService(const FakeService&) = delete;
   FakeService& operator=(const FakeService&) = delete;
+
+  // When set, every object the factory makes is handed out through this
+  // instead: the COM tests put a COM shim and the real adapter between the
+  // library and the fake.
+  using Wrapper =
+      std::function<std::unique_ptr<vss::BackupComponents>(std::unique_ptr<vss::BackupComponents>)>;
+  static Wrapper wrapper;
 
   std::vector<FakeWriter> writers;
   // Device names handed out for the snapshots in the order they were added;
