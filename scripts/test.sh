@@ -6,12 +6,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-install_missing cmake ninja-build g++ clang googletest \
-  nlohmann-json3-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+install_missing cmake ninja-build g++ clang googletest libcli11-dev python3-pytest \
+  nlohmann-json3-dev \
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 
-for preset in native native-clang windows; do
-  echo "== ${preset}"
-  cmake --preset "${preset}" >/dev/null
-  cmake --build --preset "${preset}"
-  ctest --preset "${preset}"
-done
+build_and_test() {
+  echo "== $1"
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+  ctest --preset "$1"
+}
+
+build_and_test native
+build_and_test native-clang
+build_and_test windows

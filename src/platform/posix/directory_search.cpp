@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/last_error.h"
+#include "platform/posix/path_resolver.h"
 #include "platform/posix/wildcard.h"
 
 namespace frostcap::platform {
@@ -99,10 +100,7 @@ struct DirectorySearch::State {
     } else {
       pattern = searchPattern.substr(split + 1);
       // Keep the separator: a pattern directly under the root then opens "/".
-      path = wideToUtf8(std::u16string_view(searchPattern).substr(0, split + 1));
-      for (char& c : path) {
-        if (c == '\\') c = '/';
-      }
+      path = hostDirectory(std::u16string_view(searchPattern).substr(0, split + 1));
     }
     // A pattern ending in a separator names no entry; the directory is not
     // even looked at.

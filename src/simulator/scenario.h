@@ -1,0 +1,79 @@
+#pragma once
+
+// What a scenario file describes: the volumes, the writers with everything
+// the service reports about them, and the calls that are to fail. The file
+// format is described in scenario.cpp, beside the code that reads it.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "simulator/simulation.h"
+#include "status/status.h"
+#include "vss/seam.h"
+
+namespace frostcap::simulator {
+
+struct FileSpec {
+  std::optional<std::u16string> path;  // nothing: a descriptor without a path
+  std::u16string filespec;
+  bool recursive = false;
+};
+
+struct ComponentSpec {
+  std::uint32_t type = 0;
+  std::u16string logicalPath;
+  std::u16string name;
+  bool selectable = true;
+  std::vector<FileSpec> files;
+  std::vector<FileSpec> databases;
+  std::vector<FileSpec> logs;
+};
+
+// A component the writer reports as failed after a partial failure.
+struct FailedComponentSpec {
+  std::u16string name;
+  vss::ComponentFailure failure;
+};
+
+struct WriterSpec {
+  vss::Guid classId;
+  vss::Guid instanceId;
+  std::u16string name;
+  Status status = 0;       // the failure GetWriterStatus reports
+  std::int32_t state = 0;  // the writer state GetWriterStatus reports
+  std::vector<ComponentSpec> components;
+  std::vector<FileSpec> excludes;
+  std::vector<FailedComponentSpec> failedComponents;
+};
+
+// The occurrence-th call (1-based) of `call` answers `status`.
+struct FaultSpec {
+  std::string call;
+  Status status = 0;
+  int occurrence = 1;
+};
+
+struct Scenario {
+  std::vector<Volume> volumes;
+  std::vector<WriterSpec> writers;
+  std::vector<FaultSpec> faults;
+};
+
+// The calls a fault may name: the service's operations, plus X.Wait,
+// X.QueryStatus and X.Result for each asynchronous operation X.
+bool isFaultableCall(std::string_view call);
+
+// Reads a scenario from JSON text; `source` names it in error messages and
+// relative volume directories are taken from `baseDirectory`. Throws
+// ScenarioError.
+Scenario parseScenario(std::string_view text, const std::string& source,
+                       const std::filesystem::path& baseDirectory);
+
+// Reads a scenario file. Throws ScenarioError.
+Scenario readScenario(const std::filesystem::path& file);
+
+}  // namespace frostcap::simulator

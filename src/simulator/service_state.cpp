@@ -1,0 +1,82 @@
+#include "simulator/service_state.h"
+
+#include "platform/platform.h"
+#include "simulator/volume_names.h"
+
+namespace frostcap::simulator {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The rest of a library path below a name, as a relative host path.
+fs::path relativeHostPath(std::u16string_view rest) {
+  std::string path = platform::wideToUtf8(rest);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return fs::path(path);
+}
+
+}  // namespace
+
+ServiceState::ServiceState(Scenario scenario) : scenario_(std::move(scenario)) {
+  for (const FaultSpec& fault : scenario_.faults) {
+    faults_[{fault.call, fault.occurrence}] = fault.status;
+  }
+}
+
+Status ServiceState::enter(const std::string& call, const std::string& arguments) {
+  const std::lock_guard lock(mutex_);
+  record_.push_back({call, call + "(" + arguments + ")"});
+  const auto fault = faults_.find({call, ++counts_[call]});
+  return fault == faults_.end() ? Status{0} : fault->second;
+}
+
+std::optional<Status> ServiceState::plannedOutcome(const std::string& call) {
+  const std::lock_guard lock(mutex_);
+  const auto fault = faults_.find({call, ++counts_[call]});
+  if (fault == faults_.end()) return std::nullopt;
+  return fault->second;
+}
+
+void ServiceState::note(const std::string& call, std::string text) {
+  const std::lock_guard lock(mutex_);
+  record_.push_back({call, std::move(text)});
+}
+
+int ServiceState::nextShadowCopyNumber() {
+  const std::lock_guard lock(mutex_);
+  return ++shadowCopies_;
+}
+
+vss::Guid ServiceState::newIdentifier() {
+  const std::lock_guard lock(mutex_);
+  return {++identifiers_, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
+}
+
+void ServiceState::addShadowCopy(const std::u16string& device, const fs::path& directory) {
+  const std::lock_guard lock(mutex_);
+  liveCopies_[device] = directory;
+}
+
+void ServiceState::removeShadowCopy(const std::u16string& device) {
+  const std::lock_guard lock(mutex_);
+  liveCopies_.erase(device);
+}
+
+std::optional<fs::path> ServiceState::hostPath(std::u16string_view path) const {
+  std::optional<fs::path> best;
+  std::size_t bestLength = 0;
+  const auto consider = [&](std::u16string_view name, const fs::path& directory) {
+    const std::optional<std::u16string_view> rest = pathBelow(path, name);
+    if (!rest || (best && name.size() <= bestLength)) return;
+    best = rest->empty() ? directory : directory / relativeHostPath(*rest);
+    bestLength = name.size();
+  };
+  for (const Volume& volume : scenario_.volumes) consider(volume.name, volume.directory);
+  const std::lock_guard lock(mutex_);
+  for (const auto& [device, directory] : liveCopies_) consider(device, directory);
+  return best;
+}
+
+}  // namespace frostcap::simulator

@@ -1,0 +1,67 @@
+#pragma once
+
+// What one simulation's service knows across the backup-components objects it
+// hands out: the scenario, the record of calls, the faults still to come and
+// the shadow copies that exist. Shared with every object the service hands
+// out, so that an object the library still holds keeps it alive.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "simulator/scenario.h"
+#include "simulator/simulation.h"
+#include "status/status.h"
+
+namespace frostcap::simulator {
+
+class ServiceState {
+ public:
+  explicit ServiceState(Scenario scenario);
+
+  const Scenario& scenario() const { return scenario_; }
+
+  // Records `call` with the text of its arguments and returns what it
+  // answers: the status of a fault planned for this occurrence, or S_OK.
+  Status enter(const std::string& call, const std::string& arguments = {});
+  // The status planned for this occurrence of `call`, if any, without
+  // recording a call: for the outcome of an asynchronous operation.
+  std::optional<Status> plannedOutcome(const std::string& call);
+  // Adds an entry that is not a call, such as why an operation failed.
+  void note(const std::string& call, std::string text);
+
+  // Valid while no call is being made on another thread.
+  const std::vector<RecordEntry>& record() const { return record_; }
+
+  // The number of the next shadow copy: 1, 2, ... per simulation.
+  int nextShadowCopyNumber();
+  // A new snapshot or snapshot set id; they count up, so that records of the
+  // same scenario compare equal.
+  vss::Guid newIdentifier();
+
+  // Makes a shadow copy's device name resolve to its directory, or stop doing so.
+  void addShadowCopy(const std::u16string& device, const std::filesystem::path& directory);
+  void removeShadowCopy(const std::u16string& device);
+
+  // The host path for a volume name, a device name or a path below one,
+  // the longest matching name winning.
+  std::optional<std::filesystem::path> hostPath(std::u16string_view path) const;
+
+ private:
+  const Scenario scenario_;
+  mutable std::mutex mutex_;
+  std::vector<RecordEntry> record_;
+  std::map<std::pair<std::string, int>, Status> faults_;
+  std::map<std::string, int> counts_;
+  int shadowCopies_ = 0;
+  std::uint32_t identifiers_ = 0;
+  std::map<std::u16string, std::filesystem::path> liveCopies_;
+};
+
+}  // namespace frostcap::simulator

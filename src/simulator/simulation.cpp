@@ -1,0 +1,109 @@
+#include "simulator/simulation.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "platform/platform.h"
+#include "platform/posix/path_resolver.h"
+#include "simulator/backup_components.h"
+#include "simulator/scenario.h"
+#include "simulator/service_state.h"
+#include "vss/factory.h"
+
+namespace frostcap::simulator {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScenarioSimulation final : public Simulation {
+ public:
+  explicit ScenarioSimulation(Scenario scenario)
+      : state_(std::make_shared<ServiceState>(std::move(scenario))) {}
+
+  ~ScenarioSimulation() override {
+    if (!installed_) return;
+    vss::setBackupComponentsFactory(std::move(previousFactory_));
+    platform::setPathResolver(std::move(previousResolver_));
+  }
+
+  void install() override {
+    if (installed_) return;
+    installed_ = true;
+    // Objects the library still holds when the simulation goes keep the
+    // state alive; the resolver only looks while the simulation exists.
+    std::shared_ptr<ServiceState> state = state_;
+    previousFactory_ =
+        vss::setBackupComponentsFactory([state](std::unique_ptr<vss::BackupComponents>& out) {
+          const Status status = state->enter("CreateVssBackupComponents");
+          if (!failed(status)) out = makeBackupComponents(state);
+          return status;
+        });
+    std::weak_ptr<ServiceState> weak = state_;
+    previousResolver_ =
+        platform::setPathResolver([weak](std::u16string_view path) -> std::optional<std::string> {
+          try {
+            const std::shared_ptr<ServiceState> alive = weak.lock();
+            if (!alive) return std::nullopt;
+            std::optional<fs::path> host = alive->hostPath(path);
+            if (!host) return std::nullopt;
+            return host->string();
+          } catch (...) {
+            return std::nullopt;
+          }
+        });
+  }
+
+  const std::vector<RecordEntry>& record() const override { return state_->record(); }
+
+  void writeRecord(const fs::path& file) const override {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      throw std::runtime_error(file.string() + ": cannot be written: " + std::strerror(errno));
+    }
+    for (const RecordEntry& entry : state_->record()) {
+      const nlohmann::ordered_json line = {{"call", entry.call}, {"text", entry.text}};
+      out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    }
+    out.flush();
+    if (!out) throw std::runtime_error(file.string() + ": cannot be written");
+  }
+
+  std::optional<fs::path> hostPath(std::u16string_view path) const override {
+    return state_->hostPath(path);
+  }
+
+ private:
+  std::shared_ptr<ServiceState> state_;
+  bool installed_ = false;
+  vss::BackupComponentsFactory previousFactory_;
+  platform::PathResolver previousResolver_;
+};
+
+}  // namespace
+
+std::unique_ptr<Simulation> Simulation::fromFile(const fs::path& scenario) {
+  return std::make_unique<ScenarioSimulation>(readScenario(scenario));
+}
+
+std::unique_ptr<Simulation> Simulation::forVolumes(std::vector<Volume> volumes) {
+  Scenario scenario;
+  for (Volume& volume : volumes) {
+    std::error_code error;
+    if (!fs::is_directory(volume.directory, error)) {
+      const std::string name = platform::wideToUtf8(volume.name);
+      const std::string directory = volume.directory.string();
+      throw ScenarioError(name == directory ? directory + ": not an existing directory"
+                                            : "volume " + name + ": " + directory +
+                                                  " is not an existing directory");
+    }
+    // The copy is taken later, perhaps from another working directory.
+    volume.directory = fs::absolute(volume.directory).lexically_normal();
+    scenario.volumes.push_back(std::move(volume));
+  }
+  return std::make_unique<ScenarioSimulation>(std::move(scenario));
+}
+
+}  // namespace frostcap::simulator

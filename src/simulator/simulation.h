@@ -1,0 +1,67 @@
+#pragma once
+
+// A simulated shadow copy service: the seam implemented from a scenario, so
+// that hosts can be developed and tested where no real service exists.
+// Volumes are host directories; taking a snapshot makes a real point-in-time
+// copy of each, and releasing the backup removes the copies again.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace frostcap::simulator {
+
+// A scenario that cannot be read: the message names the file, the position
+// and what was expected there.
+class ScenarioError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One volume: its name as hosts give it (e.g. C:\) and the directory behind it.
+struct Volume {
+  std::u16string name;
+  std::filesystem::path directory;
+};
+
+// What the service was told that a host or its tests may want to check.
+struct RecordEntry {
+  std::string call;  // e.g. "SetBackupSucceeded"
+  std::string text;  // the call with its arguments, e.g. SetBackupSucceeded(...,true)
+};
+
+class Simulation {
+ public:
+  // Reads a scenario file (JSON). Throws ScenarioError.
+  static std::unique_ptr<Simulation> fromFile(const std::filesystem::path& scenario);
+  // The given volumes and no writers. Throws ScenarioError when a volume's
+  // directory is not an existing directory.
+  static std::unique_ptr<Simulation> forVolumes(std::vector<Volume> volumes);
+
+  virtual ~Simulation() = default;
+
+  // Makes this simulation the service the library reaches, and the place its
+  // directory searches resolve volume and shadow copy names, until it is
+  // destroyed.
+  virtual void install() = 0;
+
+  // Every call the service received, in order, for checking and for writing
+  // out (one JSON object per line) when the host asks for it. Besides the
+  // calls, "Release" marks the release of a backup-components object and
+  // "X.Result" why an asynchronous operation X failed. writeRecord throws
+  // std::runtime_error when the file cannot be written.
+  virtual const std::vector<RecordEntry>& record() const = 0;
+  virtual void writeRecord(const std::filesystem::path& file) const = 0;
+
+  // Where the files behind a volume name or a shadow copy's device name (or a
+  // path below one) are on this host; nothing for a name it does not know.
+  // The command-line host gives it to the command it runs during a snapshot.
+  virtual std::optional<std::filesystem::path> hostPath(std::u16string_view path) const = 0;
+};
+
+}  // namespace frostcap::simulator

@@ -1,0 +1,229 @@
+#include "simulator/writer_objects.h"
+
+#include <optional>
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace frostcap::simulator {
+namespace {
+
+constexpr Status kAsyncPending = static_cast<Status>(0x00042309);     // VSS_S_ASYNC_PENDING
+constexpr Status kInvalidArgument = static_cast<Status>(0x80070057);  // E_INVALIDARG
+
+// An operation that finished as soon as it started; it says so only once it
+// has been waited on, as the real one may still be running until then.
+class SimulatedAsync final : public vss::Async {
+ public:
+  SimulatedAsync(StatePtr state, std::string call, Status result)
+      : state_(std::move(state)), call_(std::move(call)), result_(result) {}
+
+  Status wait() override {
+    const Status status = state_->enter(call_ + ".Wait");
+    if (!failed(status)) waited_ = true;
+    return status;
+  }
+  Status queryStatus(Status& operation) override {
+    const Status status = state_->enter(call_ + ".QueryStatus");
+    if (!failed(status)) operation = waited_ ? result_ : kAsyncPending;
+    return status;
+  }
+
+ private:
+  StatePtr state_;
+  std::string call_;
+  Status result_;
+  bool waited_ = false;
+};
+
+class SimulatedFileDescriptor final : public vss::FileDescriptor {
+ public:
+  SimulatedFileDescriptor(StatePtr state, const FileSpec& file)
+      : state_(std::move(state)), file_(file) {}
+
+  Status getPath(std::optional<std::u16string>& path) override {
+    const Status status = state_->enter("GetPath");
+    if (!failed(status)) path = file_.path;
+    return status;
+  }
+  Status getFilespec(std::u16string& filespec) override {
+    const Status status = state_->enter("GetFilespec");
+    if (!failed(status)) filespec = file_.filespec;
+    return status;
+  }
+  Status getRecursive(bool& recursive) override {
+    const Status status = state_->enter("GetRecursive");
+    if (!failed(status)) recursive = file_.recursive;
+    return status;
+  }
+
+ private:
+  StatePtr state_;
+  const FileSpec& file_;
+};
+
+Status fileAt(const StatePtr& state, const std::string& call, std::uint32_t index,
+              const std::vector<FileSpec>& files, std::unique_ptr<vss::FileDescriptor>& file) {
+  const Status status = state->enter(call, std::to_string(index));
+  if (failed(status)) return status;
+  if (index >= files.size()) return kInvalidArgument;
+  file = std::make_unique<SimulatedFileDescriptor>(state, files[index]);
+  return status;
+}
+
+class SimulatedMetadataComponent final : public vss::WriterMetadataComponent {
+ public:
+  SimulatedMetadataComponent(StatePtr state, const ComponentSpec& component)
+      : state_(std::move(state)), component_(component) {}
+
+  Status getComponentInfo(vss::ComponentInfo& info) override {
+    const Status status = state_->enter("GetComponentInfo", recordText(component_.name));
+    if (failed(status)) return status;
+    info = {component_.type,
+            component_.logicalPath,
+            component_.name,
+            component_.selectable,
+            static_cast<std::uint32_t>(component_.files.size()),
+            static_cast<std::uint32_t>(component_.databases.size()),
+            static_cast<std::uint32_t>(component_.logs.size()),
+            this};
+    return status;
+  }
+  Status freeComponentInfo(vss::ComponentInfo& info) override {
+    const Status status = state_->enter("FreeComponentInfo", recordText(component_.name));
+    if (failed(status)) return status;
+    if (info.block != this) return kInvalidArgument;
+    info.block = nullptr;
+    return status;
+  }
+  Status getFile(std::uint32_t index, std::unique_ptr<vss::FileDescriptor>& file) override {
+    return fileAt(state_, "GetFile", index, component_.files, file);
+  }
+  Status getDatabaseFile(std::uint32_t index, std::unique_ptr<vss::FileDescriptor>& file) override {
+    return fileAt(state_, "GetDatabaseFile", index, component_.databases, file);
+  }
+  Status getDatabaseLogFile(std::uint32_t index,
+                            std::unique_ptr<vss::FileDescriptor>& file) override {
+    return fileAt(state_, "GetDatabaseLogFile", index, component_.logs, file);
+  }
+
+ private:
+  StatePtr state_;
+  const ComponentSpec& component_;
+};
+
+class SimulatedMetadata final : public vss::WriterMetadata {
+ public:
+  SimulatedMetadata(StatePtr state, const WriterSpec& writer)
+      : state_(std::move(state)), writer_(writer) {}
+
+  Status getFileCounts(vss::FileCounts& counts) override {
+    const Status status = state_->enter("GetFileCounts", recordText(writer_.name));
+    if (!failed(status)) {
+      counts = {0, static_cast<std::uint32_t>(writer_.excludes.size()),
+                static_cast<std::uint32_t>(writer_.components.size())};
+    }
+    return status;
+  }
+  Status getExcludeFile(std::uint32_t index, std::unique_ptr<vss::FileDescriptor>& file) override {
+    return fileAt(state_, "GetExcludeFile", index, writer_.excludes, file);
+  }
+  Status getComponent(std::uint32_t index,
+                      std::unique_ptr<vss::WriterMetadataComponent>& component) override {
+    const Status status = state_->enter("GetComponent", std::to_string(index));
+    if (failed(status)) return status;
+    if (index >= writer_.components.size()) return kInvalidArgument;
+    component = std::make_unique<SimulatedMetadataComponent>(state_, writer_.components[index]);
+    return status;
+  }
+
+ private:
+  StatePtr state_;
+  const WriterSpec& writer_;
+};
+
+class SimulatedComponentEx2 final : public vss::ComponentEx2 {
+ public:
+  SimulatedComponentEx2(StatePtr state, FailedComponentSpec component)
+      : state_(std::move(state)), component_(std::move(component)) {}
+  Status getFailure(vss::ComponentFailure& failure) override {
+    const Status status = state_->enter("GetFailure", recordText(component_.name));
+    if (!failed(status)) failure = component_.failure;
+    return status;
+  }
+
+ private:
+  StatePtr state_;
+  FailedComponentSpec component_;
+};
+
+class SimulatedComponent final : public vss::Component {
+ public:
+  SimulatedComponent(StatePtr state, FailedComponentSpec component)
+      : state_(std::move(state)), component_(std::move(component)) {}
+  Status getComponentName(std::u16string& name) override {
+    const Status status = state_->enter("GetComponentName");
+    if (!failed(status)) name = component_.name;
+    return status;
+  }
+  Status queryComponentEx2(std::unique_ptr<vss::ComponentEx2>& component) override {
+    const Status status = state_->enter("QueryInterface", "IVssComponentEx2");
+    if (!failed(status)) component = std::make_unique<SimulatedComponentEx2>(state_, component_);
+    return status;
+  }
+
+ private:
+  StatePtr state_;
+  FailedComponentSpec component_;
+};
+
+// A writer's components in the backup: those added for it, each with the
+// failure the scenario gives it (none if it gives none), then any failed
+// components the scenario names that were not added.
+class SimulatedWriterComponents final : public vss::WriterComponents {
+ public:
+  SimulatedWriterComponents(StatePtr state, std::u16string writerName,
+                            std::vector<FailedComponentSpec> components)
+      : state_(std::move(state)),
+        writerName_(std::move(writerName)),
+        components_(std::move(components)) {}
+  Status getComponentCount(std::uint32_t& count) override {
+    const Status status = state_->enter("GetComponentCount", recordText(writerName_));
+    if (!failed(status)) count = static_cast<std::uint32_t>(components_.size());
+    return status;
+  }
+  Status getComponent(std::uint32_t index, std::unique_ptr<vss::Component>& component) override {
+    const Status status =
+        state_->enter("IVssWriterComponents::GetComponent", std::to_string(index));
+    if (failed(status)) return status;
+    if (index >= components_.size()) return kInvalidArgument;
+    component = std::make_unique<SimulatedComponent>(state_, components_[index]);
+    return status;
+  }
+
+ private:
+  StatePtr state_;
+  std::u16string writerName_;
+  std::vector<FailedComponentSpec> components_;
+};
+
+}  // namespace
+
+std::string recordText(std::u16string_view value) { return platform::wideToUtf8(value); }
+std::string recordText(const vss::Guid& value) { return recordText(platform::formatGuid(value)); }
+
+std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status result) {
+  return std::make_unique<SimulatedAsync>(std::move(state), std::move(call), result);
+}
+
+std::unique_ptr<vss::WriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer) {
+  return std::make_unique<SimulatedMetadata>(std::move(state), writer);
+}
+
+std::unique_ptr<vss::WriterComponents> makeWriterComponents(
+    StatePtr state, std::u16string writerName, std::vector<FailedComponentSpec> components) {
+  return std::make_unique<SimulatedWriterComponents>(std::move(state), std::move(writerName),
+                                                     std::move(components));
+}
+
+}  // namespace frostcap::simulator

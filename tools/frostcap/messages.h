@@ -1,0 +1,26 @@
+#pragma once
+
+// The library's message texts made readable: every brace token it can queue
+// rendered in plain English, from one table (docs/messages.md documents the
+// same tokens for host developers).
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace frostcap::cli {
+
+struct TokenText {
+  std::string_view token;  // without braces, e.g. ERR_TAKE_SNAPSHOT
+  std::string_view text;
+};
+
+// Every token the library can queue, with its English rendering.
+const std::vector<TokenText>& tokenTexts();
+
+// The message with each known token replaced by its text; unknown tokens stay
+// as they are. A severity followed directly by an error token is joined to it
+// with ": ", so "{FATAL_PREFIX}{ERR_NO_VOLUMES}" reads "error: no volume...".
+std::string renderMessage(std::string_view message);
+
+}  // namespace frostcap::cli

@@ -1,0 +1,79 @@
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "system.h"
+
+extern char** environ;
+
+namespace frostcap::cli {
+namespace {
+
+std::atomic<bool> interruptFlag{false};
+
+void onInterrupt(int) { interruptFlag = true; }
+
+}  // namespace
+
+bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void installInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a wait for input returns at once with EINTR.
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool interrupted() { return interruptFlag; }
+
+HoldEnd holdUntilEnterOrInterrupt() {
+  while (!interruptFlag) {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&input, 1, 200);
+    if (ready < 0 && errno != EINTR) return HoldEnd::kEndOfInput;
+    if (ready <= 0) continue;
+    char buffer[256];
+    const ssize_t read = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (read <= 0) return interruptFlag ? HoldEnd::kInterrupted : HoldEnd::kEndOfInput;
+    if (std::memchr(buffer, '\n', static_cast<std::size_t>(read)) != nullptr)
+      return HoldEnd::kEnter;
+  }
+  return HoldEnd::kInterrupted;
+}
+
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::pair<std::string, std::string>>& environment) {
+  std::vector<std::string> entries;
+  for (char** variable = environ; *variable != nullptr; ++variable) entries.emplace_back(*variable);
+  for (const auto& [name, value] : environment) entries.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> arguments = argv;
+  std::vector<char*> args;
+  for (std::string& argument : arguments) args.push_back(argument.data());
+  args.push_back(nullptr);
+
+  pid_t child = 0;
+  const int error = ::posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), envp.data());
+  if (error != 0) return {false, 0, std::string(std::strerror(error))};
+  // Ctrl-C reaches the command too (same process group); wait for it to end
+  // before the shadow copies go.
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) return {true, WEXITSTATUS(status), {}};
+  return {true, 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0), {}};
+}
+
+}  // namespace frostcap::cli
