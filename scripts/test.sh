@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build needs and is missing, builds the native library with
 # GCC and Clang and the Windows DLL with MinGW-w64, and runs every test: the
-# native ones directly, the Windows ones under Wine.
+# native ones directly (also under sanitizers and valgrind, with a benchmark
+# smoke run and the fuzzers), the Windows ones under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 install_missing cmake ninja-build g++ clang googletest libcli11-dev python3-pytest \
-  nlohmann-json3-dev \
+  nlohmann-json3-dev libbenchmark-dev libclang-rt-14-dev valgrind \
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 
 build_and_test() {
@@ -19,4 +20,9 @@ build_and_test() {
 
 build_and_test native
 build_and_test native-clang
+echo "== benchmarks, smoke run"
+bash scripts/bench.sh --smoke
+# Sanitizers, valgrind and the fuzzers.
+FROSTCAP_FUZZ_SECONDS=${FROSTCAP_FUZZ_SECONDS:-15} bash scripts/reliability.sh
+# Last, so that the run ends with its summary.
 build_and_test windows

@@ -1,7 +1,6 @@
 #include "backup/preparation.h"
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -32,34 +31,17 @@ class CatalogueIndex {
  public:
   explicit CatalogueIndex(const std::vector<ComponentRecord>& entries) {
     index_.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) index_.try_emplace(keyOf(entries[i]), i);
+    for (std::size_t i = 0; i < entries.size(); ++i) index_.try_emplace(recordKey(entries[i]), i);
   }
 
   const ComponentRecord* find(const std::vector<ComponentRecord>& entries,
                               const ComponentRecord& wanted) const {
-    const auto found = index_.find(keyOf(wanted));
+    const auto found = index_.find(recordKey(wanted));
     return found == index_.end() ? nullptr : &entries[found->second];
   }
 
  private:
-  struct Key {
-    std::uint32_t type;
-    std::u16string path;
-    std::u16string name;
-    bool operator==(const Key&) const = default;
-  };
-  struct KeyHash {
-    std::size_t operator()(const Key& key) const {
-      const std::hash<std::u16string> hash;
-      return (hash(key.path) * 31 + hash(key.name)) * 31 + key.type;
-    }
-  };
-
-  static Key keyOf(const ComponentRecord& record) {
-    return {record.componentType, lowerCopy(record.logicalPath), lowerCopy(record.componentName)};
-  }
-
-  std::unordered_map<Key, std::size_t, KeyHash> index_;
+  std::unordered_map<RecordKey, std::size_t, RecordKeyHash> index_;
 };
 
 StepResult volumeOnlyPreparation(vss::BackupComponents& service) {
@@ -100,11 +82,8 @@ StepResult addSelectedComponents(vss::BackupComponents& service, const vss::Guid
                                  std::vector<ComponentRecord>& selections) {
   const CatalogueIndex index(catalogue);
   for (ComponentRecord& selection : selections) {
-    if (index.find(catalogue, selection) == nullptr) {
-      ComponentRecord fallback = fallbackRecord(selection);
-      if (index.find(catalogue, fallback) != nullptr) selection = std::move(fallback);
-    }
     const ComponentRecord* entry = index.find(catalogue, selection);
+    if (entry == nullptr) entry = index.find(catalogue, fallbackRecord(selection));
     if (entry == nullptr) {
       return StepResult::failure(
           messages::noComponent(selection.logicalPath, selection.componentName));

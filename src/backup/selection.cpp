@@ -1,6 +1,8 @@
 #include "backup/selection.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <functional>
 #include <utility>
 
 #include "frame/messages.h"
@@ -48,6 +50,15 @@ bool matchesRecord(const ComponentRecord& a, const ComponentRecord& b) {
          equalIgnoringCase(a.componentName, b.componentName);
 }
 
+RecordKey recordKey(const ComponentRecord& record) {
+  return {record.componentType, lowerCopy(record.logicalPath), lowerCopy(record.componentName)};
+}
+
+std::size_t RecordKeyHash::operator()(const RecordKey& key) const noexcept {
+  const std::hash<std::u16string> hash;
+  return (hash(key.path) * 31 + hash(key.name)) * 31 + key.type;
+}
+
 ComponentRecord fallbackRecord(const ComponentRecord& record) {
   if (record.fallbackLogicalPath.empty()) return {};
   return {record.componentType, record.fallbackLogicalPath, record.componentName, {}};
@@ -78,6 +89,57 @@ const ComponentRecord* findSelection(const std::vector<ComponentRecord>& selecti
     }
   }
   return nullptr;
+}
+
+namespace {
+
+constexpr std::size_t kTypeUnits = 2;
+
+// The type as the first two units of a text, so that one set holds the
+// texts of every type.
+std::u16string typeTagged(std::uint32_t type, std::u16string_view text) {
+  std::u16string tagged;
+  tagged.reserve(kTypeUnits + text.size());
+  tagged.push_back(static_cast<char16_t>(type >> 16));
+  tagged.push_back(static_cast<char16_t>(type & 0xFFFF));
+  tagged.append(text);
+  return tagged;
+}
+
+}  // namespace
+
+std::size_t SelectionIndex::TextHash::operator()(std::u16string_view text) const noexcept {
+  return std::hash<std::u16string_view>()(text);
+}
+
+SelectionIndex::SelectionIndex(const std::vector<ComponentRecord>& selections) {
+  itself_.reserve(selections.size());
+  below_.reserve(selections.size());
+  for (const ComponentRecord& selection : selections) {
+    itself_.insert(recordKey(selection));
+    std::u16string prefix = typeTagged(selection.componentType, selection.logicalPath);
+    prefix.push_back(u'\\');
+    prefix.append(selection.componentName);
+    belowLengths_.push_back(prefix.size() - kTypeUnits);
+    below_.insert(std::move(prefix));
+  }
+  std::sort(belowLengths_.begin(), belowLengths_.end());
+  belowLengths_.erase(std::unique(belowLengths_.begin(), belowLengths_.end()), belowLengths_.end());
+}
+
+// A component lies below a selection when its path begins with the
+// selection's path + "\" + name, so only the beginnings of the component's
+// path that are as long as one of those texts need to be looked up.
+bool SelectionIndex::covers(const ComponentRecord& component) const {
+  if (itself_.contains(recordKey(component))) return true;
+  const std::size_t pathLength = component.logicalPath.size();
+  if (belowLengths_.empty() || belowLengths_.front() > pathLength) return false;
+  const std::u16string tagged = typeTagged(component.componentType, component.logicalPath);
+  for (const std::size_t length : belowLengths_) {
+    if (length > pathLength) break;
+    if (below_.contains(std::u16string_view(tagged).substr(0, kTypeUnits + length))) return true;
+  }
+  return false;
 }
 
 }  // namespace frostcap

@@ -1,11 +1,13 @@
 #include "catalogue/catalogue.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "backup/selection.h"
+#include "frame/guard.h"
 #include "frame/messages.h"
 #include "platform/platform.h"
 #include "vss/await_async.h"
@@ -25,9 +27,38 @@ std::u16string decimal(std::uint64_t value) {
   return digits;
 }
 
+// Appends the text as escapeCatalogueText gives it. Every character that is
+// escaped is ASCII, so the UTF-16 text is escaped as it stands, runs of
+// ordinary units copied whole; a surrogate without its partner becomes
+// U+FFFD, as the conversion to UTF-8 would make it.
+void appendEscaped(std::u16string& out, std::u16string_view text) {
+  static constexpr char16_t kHex[] = u"0123456789abcdef";
+  std::size_t copied = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    const bool escaped = unit == u'"' || unit == u'\\' || unit <= 0x1F;
+    if (!escaped && (unit < 0xD800 || unit > 0xDFFF)) continue;
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      ++i;  // a well-formed pair passes unchanged
+      continue;
+    }
+    out.append(text.substr(copied, i - copied));
+    if (escaped) {
+      out.append(u"\\u00");
+      out.push_back(kHex[unit >> 4]);
+      out.push_back(kHex[unit & 0xF]);
+    } else {
+      out.push_back(u'\uFFFD');
+    }
+    copied = i + 1;
+  }
+  out.append(text.substr(copied));
+}
+
 void appendQuoted(std::u16string& line, std::u16string_view text) {
   line.push_back(u'"');
-  line += text;
+  appendEscaped(line, text);
   line.append(u"\",");
 }
 
@@ -42,16 +73,18 @@ std::u16string_view typeName(std::uint32_t componentType) {
   }
 }
 
-// ["<writer id>","<logical path>","<name>","<type>",<selectable>]
-std::u16string recordLine(std::u16string_view writerId, const vss::ComponentInfo& info) {
-  std::u16string line = u"[";
-  appendQuoted(line, escapeCatalogueText(writerId));
-  appendQuoted(line, escapeCatalogueText(info.logicalPath));
-  appendQuoted(line, escapeCatalogueText(info.componentName));
+// ["<writer id>","<logical path>","<name>","<type>",<selectable>], written
+// over `line`, which the caller keeps from one record to the next so that
+// only the queued copy of each line is allocated.
+void recordLine(std::u16string& line, std::u16string_view writerId,
+                const vss::ComponentInfo& info) {
+  line.assign(1, u'[');
+  appendQuoted(line, writerId);
+  appendQuoted(line, info.logicalPath);
+  appendQuoted(line, info.componentName);
   appendQuoted(line, typeName(info.type));
   line.append(info.selectable ? u"true" : u"false");
   line.push_back(u']');
-  return line;
 }
 
 StepResult callFailure(std::u16string_view callLabel, Status status) {
@@ -72,6 +105,7 @@ StepResult catalogueWriter(Snapshot& snapshot, std::uint32_t position,
   const std::u16string writerId = position < snapshot.writerClassIds.size()
                                       ? platform::formatGuid(snapshot.writerClassIds[position])
                                       : std::u16string();
+  std::u16string line;
   for (std::uint32_t index = 0; index < counts.components; ++index) {
     std::unique_ptr<vss::WriterMetadataComponent> component;
     status = vss::obtained(metadata.getComponent(index, component), component);
@@ -80,7 +114,8 @@ StepResult catalogueWriter(Snapshot& snapshot, std::uint32_t position,
     status = lease.obtain();
     if (failed(status)) return callFailure(label::kGetComponentInfo, status);
     const vss::ComponentInfo& info = lease.info();
-    snapshot.writerComponents.append(recordLine(writerId, info));
+    recordLine(line, writerId, info);
+    snapshot.writerComponents.append(line);
     records.push_back({info.type, info.logicalPath, info.componentName, {}});
     status = lease.handBack();
     if (failed(status)) return callFailure(label::kFreeComponentInfo, status);
@@ -88,13 +123,23 @@ StepResult catalogueWriter(Snapshot& snapshot, std::uint32_t position,
   return StepResult::success();
 }
 
+template <typename Build>
+void rebuildCatalogue(Snapshot& snapshot, Build&& build) {
+  snapshot.writerComponents.clear();
+  snapshot.writerCatalogue.clear();
+  const StepResult result = build();
+  if (!result.ok) snapshot.messages.append(messages::catalogueFailed(result.text));
+}
+
 }  // namespace
 
 void loadWriterComponents(Snapshot& snapshot) {
-  snapshot.writerComponents.clear();
-  snapshot.writerCatalogue.clear();
-  const StepResult result = buildComponentCatalogue(snapshot);
-  if (!result.ok) snapshot.messages.append(messages::catalogueFailed(result.text));
+  rebuildCatalogue(snapshot, [&] { return buildComponentCatalogue(snapshot); });
+}
+
+void loadWriterComponentsGuarded(Snapshot& snapshot) {
+  rebuildCatalogue(snapshot,
+                   [&] { return runGuarded([&] { return buildComponentCatalogue(snapshot); }); });
 }
 
 StepResult buildComponentCatalogue(Snapshot& snapshot) {
@@ -121,24 +166,9 @@ StepResult buildComponentCatalogue(Snapshot& snapshot) {
 }
 
 std::u16string escapeCatalogueText(std::u16string_view text) {
-  if (text.empty()) return {};
-  // Escaping works on the UTF-8 bytes: every escaped byte is ASCII, and the
-  // bytes of a multi-byte sequence are never below 0x80, so they pass whole.
-  static constexpr char kHex[] = "0123456789abcdef";
-  const std::string bytes = platform::wideToUtf8(text);
-  std::string escaped;
-  escaped.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == 0x22 || byte == 0x5C || byte <= 0x1F) {
-      escaped.append("\\u00");
-      escaped.push_back(kHex[byte >> 4]);
-      escaped.push_back(kHex[byte & 0xF]);
-    } else {
-      escaped.push_back(c);
-    }
-  }
-  return platform::utf8ToWide(escaped);
+  std::u16string escaped;
+  appendEscaped(escaped, text);
+  return escaped;
 }
 
 }  // namespace frostcap

@@ -13,8 +13,13 @@
 namespace frostcap {
 
 // Rebuilds writerComponents and writerCatalogue from the service's writer
-// metadata; a failure is queued as a warning.
+// metadata; a failure is queued as a warning. An exception is left to the
+// caller: the preparation phase, whose guard reports it.
 void loadWriterComponents(Snapshot& snapshot);
+
+// The same for the host's own request, which no phase surrounds: an exception
+// ends the listing as a failed call would, its text the warning's detail.
+void loadWriterComponentsGuarded(Snapshot& snapshot);
 
 StepResult buildComponentCatalogue(Snapshot& snapshot);
 

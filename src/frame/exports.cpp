@@ -1,7 +1,8 @@
 // The nineteen exported functions. Each is a thin door: it converts the host's
 // strings, hands the handle to the routine that does the work, and makes sure
-// that no exception reaches the host. Only the perform functions and free run
-// their inner routine under the reporting guard; elsewhere an exception can
+// that no exception reaches the host. The perform functions, free and the two
+// load functions run their inner routine under the reporting guard, so that an
+// exception there becomes the routine's message; elsewhere an exception can
 // only be memory exhaustion, which is not reported (there is no memory to
 // report it with) and leaves the handle as it was before the failed step.
 
@@ -166,8 +167,15 @@ FROSTCAP_API int frostcap_snapshot_perform_a(frostcap_snapshot* handle) {
     // A repeated preparation starts over with a new object; the old one is
     // released first so that the service never holds two backups of ours.
     snapshot.backupComponents.reset();
-    const frostcap::Status status =
-        frostcap::vss::createBackupComponents(snapshot.backupComponents);
+    // An exception from the creation (memory exhaustion in an adapter) is
+    // reported as one from the phase would be, so that a failed preparation
+    // always leaves a message.
+    frostcap::Status status = 0;
+    const StepResult created = frostcap::runGuarded([&] {
+      status = frostcap::vss::createBackupComponents(snapshot.backupComponents);
+      return StepResult::success();
+    });
+    if (!created.ok) return reportPhase(snapshot, created);
     if (frostcap::failed(status)) {
       snapshot.messages.append(messages::initVssFailed(status));
       return kFailure;
@@ -178,7 +186,7 @@ FROSTCAP_API int frostcap_snapshot_perform_a(frostcap_snapshot* handle) {
 }
 
 FROSTCAP_API void frostcap_snapshot_loadWriterComponents(frostcap_snapshot* handle) {
-  withSnapshot(handle, [](Snapshot& snapshot) { frostcap::loadWriterComponents(snapshot); });
+  withSnapshot(handle, [](Snapshot& snapshot) { frostcap::loadWriterComponentsGuarded(snapshot); });
 }
 
 FROSTCAP_API void frostcap_snapshot_loadWriterFileInfo(frostcap_snapshot* handle) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "backup/selection.h"
+#include "frame/guard.h"
 #include "frame/messages.h"
 #include "inventory/file_expansion.h"
 #include "vss/await_async.h"
@@ -36,14 +37,14 @@ StepResult expandDescriptors(const Snapshot& snapshot, vss::WriterMetadataCompon
 }
 
 StepResult listComponent(Snapshot& snapshot, vss::WriterMetadataComponent& component,
-                         const std::vector<ComponentRecord>* selections) {
+                         const SelectionIndex& selected) {
   vss::ComponentInfoLease lease(component);
   Status status = lease.obtain();
   if (failed(status)) return callFailure(label::kGetComponentInfo, status);
   const vss::ComponentInfo& info = lease.info();
   const ComponentRecord key{info.type, info.logicalPath, info.componentName, {}};
 
-  if (selections != nullptr && findSelection(*selections, key) != nullptr) {
+  if (selected.covers(key)) {
     snapshot.writerFileInfo.reserveMore(std::size_t{info.fileCount} + info.databaseCount +
                                         info.logFileCount);
     const struct {
@@ -83,11 +84,15 @@ StepResult listWriter(Snapshot& snapshot, vss::WriterMetadata& metadata,
     if (!result.ok) return result;
   }
 
+  // Built once per writer: a writer may have many components and the host may
+  // select many of them.
+  const SelectionIndex selected(selections != nullptr ? *selections
+                                                      : std::vector<ComponentRecord>());
   for (std::uint32_t index = 0; index < counts.components; ++index) {
     std::unique_ptr<vss::WriterMetadataComponent> component;
     status = vss::obtained(metadata.getComponent(index, component), component);
     if (failed(status)) return callFailure(label::kGetComponent, status);
-    const StepResult result = listComponent(snapshot, *component, selections);
+    const StepResult result = listComponent(snapshot, *component, selected);
     if (!result.ok) return result;
   }
   return StepResult::success();
@@ -96,7 +101,10 @@ StepResult listWriter(Snapshot& snapshot, vss::WriterMetadata& metadata,
 }  // namespace
 
 void loadWriterFileInfo(Snapshot& snapshot) {
-  const StepResult result = collectWriterFiles(snapshot);
+  // No phase surrounds the inventory whose guard could report an exception,
+  // so it reports one itself, like a failed call: the records found so far
+  // stay, and the warning carries the exception's text.
+  const StepResult result = runGuarded([&] { return collectWriterFiles(snapshot); });
   if (!result.ok) snapshot.messages.append(messages::fileSetFailed(result.text));
 }
 

@@ -6,7 +6,7 @@
 namespace frostcap {
 
 // Lists the files of the selected components and the files writers exclude;
-// a failure is queued as a warning.
+// a failure, an exception included, is queued as a warning.
 void loadWriterFileInfo(Snapshot& snapshot);
 
 StepResult collectWriterFiles(Snapshot& snapshot);
