@@ -131,28 +131,6 @@ TEST_F(Exports, InventoryBeforePreparationIsNotReady) {
                 u"{WARNING_PREFIX}{ERR_FILE_SET} ({FATAL_PREFIX}{ERR_NOT_READY})"});
 }
 
-TEST(ExportsWithoutHandle, ANullHandleIsHarmlessEverywhere) {
-  frostcap_snapshot_free(nullptr, 1);
-  frostcap_snapshot_free(nullptr, 0);
-  frostcap_snapshot_addVolumePath(nullptr, host(u"C:\\"));
-  frostcap_snapshot_addWriter(nullptr, host(u"{00000000-0000-0000-0000-000000000000}"));
-  frostcap_snapshot_addWriterDatabaseComponentFallback(nullptr, nullptr, nullptr, nullptr, nullptr);
-  frostcap_snapshot_addWriterFilegroupComponentFallback(nullptr, nullptr, nullptr, nullptr,
-                                                        nullptr);
-  frostcap_snapshot_setIncrementalMode(nullptr, 1);
-  frostcap_snapshot_setUseSystemProvider(nullptr);
-  frostcap_snapshot_loadWriterComponents(nullptr);
-  frostcap_snapshot_loadWriterFileInfo(nullptr);
-  EXPECT_EQ(frostcap_snapshot_perform_a(nullptr), 1);
-  EXPECT_EQ(frostcap_snapshot_perform_b(nullptr), 1);
-  for (auto next : test::kGetNextFunctions) {
-    size_t length = 7;
-    ASSERT_NE(next(nullptr, &length), nullptr);
-    EXPECT_EQ(length, 0u);
-    EXPECT_NE(next(nullptr, nullptr), nullptr);
-  }
-}
-
 TEST(ExportsWithoutHandle, AHandleOnWhichNoPhaseRanIsFreedWithoutAServiceCall) {
   int factoryCalls = 0;
   const auto previous =

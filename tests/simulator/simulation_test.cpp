@@ -123,37 +123,6 @@ TEST_F(SimulatedService, BackupReadsAPointInTimeCopyThatEndsWithTheHandle) {
   EXPECT_EQ(simulation->record().back().call, "Release");
 }
 
-TEST_F(SimulatedService, RecordCarriesTheVerdictAndIsWrittenAsJsonLines) {
-  for (const auto& [verdict, flag] : {std::pair{1, ",true)"}, std::pair{0, ",false)"}}) {
-    const auto simulation = load(twoWriters());
-    renew();
-    selectBothWriters();
-    ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-    ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
-    frostcap_snapshot_free(handle, verdict);
-    handle = nullptr;
-
-    std::vector<std::string> succeeded;
-    for (const simulator::RecordEntry& entry : simulation->record()) {
-      if (entry.call == "SetBackupSucceeded") succeeded.push_back(entry.text);
-    }
-    EXPECT_EQ(succeeded,
-              (std::vector<std::string>{"SetBackupSucceeded({11111111-0000-0000-0000-000000000001},"
-                                        "{AAAAAAAA-0000-0000-0000-000000000001},1,Mail,Mailbox" +
-                                            std::string(flag),
-                                        "SetBackupSucceeded({22222222-0000-0000-0000-000000000002},"
-                                        "{BBBBBBBB-0000-0000-0000-000000000002},2,,Documents" +
-                                            std::string(flag)}));
-
-    simulation->writeRecord(dir.host("record.jsonl"));
-    std::ifstream in(dir.host("record.jsonl"));
-    std::string first;
-    std::getline(in, first);
-    EXPECT_EQ(first,
-              R"x({"call":"CreateVssBackupComponents","text":"CreateVssBackupComponents()"})x");
-  }
-}
-
 std::u16string phaseFailed(std::u16string_view label, std::uint32_t status) {
   return messages::takeSnapshotFailed(messages::callFailed(label, static_cast<Status>(status)));
 }
@@ -186,22 +155,6 @@ TEST_F(SimulatedService, PlannedFaultsFailTheirCallAndLeaveNoCopy) {
     handle = nullptr;
     EXPECT_FALSE(simulation->hostPath(kFirstCopy));
   }
-}
-
-TEST_F(SimulatedService, PartlyFailedWriterReportsItsComponents) {
-  const auto simulation = load(twoWriters(R"(, "status": "0x80042336", "failedComponents": [
-      {"name": "Mailbox", "status": "0x800423F4", "applicationStatus": 2147500037,
-       "message": "store is offline"}])"));
-  selectBothWriters();
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(messages(),
-            (std::vector<std::u16string>{
-                messages::componentServiceFailure(u"Mailbox", static_cast<Status>(0x800423F4)),
-                messages::componentApplicationFailure(u"Mailbox", static_cast<Status>(0x80004005)),
-                messages::componentCustomFailure(u"Mailbox", u"store is offline"),
-                messages::takeSnapshotFailed(
-                    messages::writerFailed(u"Mail Writer", static_cast<Status>(0x80042336)))}));
 }
 
 TEST_F(SimulatedService, VolumesAreMatchedAsWindowsMatchesThem) {

@@ -327,7 +327,8 @@ int run(int argc, char** argv) {
   files->add_option("--component", options.components,
                     "database|filegroup:PATH:NAME[:FALLBACK] (repeatable)");
 
-  CLI::App* snapshot = app.add_subcommand("snapshot", "Take a snapshot and hold it");
+  CLI::App* snapshot = app.add_subcommand(
+      "snapshot", "Take a snapshot, then hold it or run a command while it exists");
   snapshot->add_option("--volume", options.volumes, "Volume to copy, e.g. C:\\ (repeatable)");
   snapshot->add_option("--writer", options.writers, "Writer class id, a GUID in braces");
   snapshot->add_option("--component", options.components,
