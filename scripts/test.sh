@@ -9,7 +9,7 @@ source scripts/lib.sh
 
 install_missing cmake ninja-build g++ clang googletest libcli11-dev python3-pytest \
   nlohmann-json3-dev libbenchmark-dev libclang-rt-14-dev valgrind \
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 pkg-config
 
 build_and_test() {
   echo "== $1"

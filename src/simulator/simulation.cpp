@@ -63,10 +63,7 @@ class ScenarioSimulation final : public Simulation {
     if (!out) {
       throw std::runtime_error(file.string() + ": cannot be written: " + std::strerror(errno));
     }
-    for (const RecordEntry& entry : state_->record()) {
-      const nlohmann::ordered_json line = {{"call", entry.call}, {"text", entry.text}};
-      out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-    }
+    for (const RecordEntry& entry : state_->record()) out << recordLine(entry) << '\n';
     out.flush();
     if (!out) throw std::runtime_error(file.string() + ": cannot be written");
   }
@@ -83,6 +80,11 @@ class ScenarioSimulation final : public Simulation {
 };
 
 }  // namespace
+
+std::string recordLine(const RecordEntry& entry) {
+  const nlohmann::ordered_json line = {{"call", entry.call}, {"text", entry.text}};
+  return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 std::unique_ptr<Simulation> Simulation::fromFile(const fs::path& scenario) {
   return std::make_unique<ScenarioSimulation>(readScenario(scenario));

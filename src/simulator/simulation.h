@@ -35,6 +35,10 @@ struct RecordEntry {
   std::string text;  // the call with its arguments, e.g. SetBackupSucceeded(...,true)
 };
 
+// An entry as one line of JSON, {"call":...,"text":...}, without the newline:
+// the form in which records are written out and handed to hosts.
+std::string recordLine(const RecordEntry& entry);
+
 class Simulation {
  public:
   // Reads a scenario file (JSON). Throws ScenarioError.

@@ -5,6 +5,8 @@ cmake_minimum_required(VERSION 3.25)
 #   KIND=pe:  frostcap.dll exports exactly those names, with ordinals 1..19 in
 #             alphabetical order, and imports from Windows system DLLs only.
 #   KIND=elf: libfrostcap.so's dynamic symbol table defines exactly those names.
+# With EXTRA_HEADER=include/frostcap_sim.h (libfrostcap-sim.so), the functions
+# that header declares are expected besides the nineteen.
 
 file(STRINGS ${DEF} def_lines REGEX "^ +frostcap_")
 set(expected)
@@ -20,6 +22,22 @@ set(sorted ${expected})
 list(SORT sorted COMPARE STRING)
 if(NOT sorted STREQUAL expected)
   message(FATAL_ERROR "the .def file is not in alphabetical order")
+endif()
+
+if(DEFINED EXTRA_HEADER)
+  file(STRINGS ${EXTRA_HEADER} declarations REGEX "^FROSTCAP_API ")
+  set(extra)
+  foreach(line IN LISTS declarations)
+    string(REGEX MATCH "frostcap_[A-Za-z_]+\\(" name "${line}")
+    string(REPLACE "(" "" name "${name}")
+    list(APPEND extra ${name})
+  endforeach()
+  if(NOT extra)
+    message(FATAL_ERROR "${EXTRA_HEADER} declares no function")
+  endif()
+  list(APPEND expected ${extra})
+  list(SORT expected COMPARE STRING)
+  list(LENGTH expected count)
 endif()
 
 function(fail_unless_equal what actual)
@@ -45,8 +63,9 @@ if(KIND STREQUAL "elf")
     endif()
   endforeach()
   list(SORT actual COMPARE STRING)
-  fail_unless_equal("libfrostcap.so exports" "${actual}")
-  message(STATUS "libfrostcap.so exports exactly the ${count} functions")
+  get_filename_component(file ${LIBRARY} NAME)
+  fail_unless_equal("${file} exports" "${actual}")
+  message(STATUS "${file} exports exactly the ${count} functions")
   return()
 endif()
 

@@ -1,0 +1,41 @@
+"""The binding and the documentation kept in step with the C sources."""
+
+import re
+import tomllib
+from pathlib import Path
+
+import frostcap
+from frostcap import _library
+
+ROOT = Path(__file__).resolve().parents[3]
+EXPORTS = re.findall(r"^\s+(frostcap_\w+)", (ROOT / "src/frostcap.def").read_text(), re.M)
+SIM_FUNCTIONS = re.findall(r"^FROSTCAP_API [^(]*\b(frostcap_sim_\w+)\(",
+                           (ROOT / "include/frostcap_sim.h").read_text(), re.M)
+
+
+def test_the_package_version_is_the_library_version():
+    header = re.search(r'#define FROSTCAP_VERSION "([^"]+)"',
+                       (ROOT / "include/frostcap.h").read_text()).group(1)
+    with open(ROOT / "bindings/python/pyproject.toml", "rb") as file:
+        project = tomllib.load(file)["project"]
+    assert project["version"] == frostcap.__version__ == header
+
+
+def test_the_token_table_is_the_commands_table():
+    source = (ROOT / "tools/frostcap/messages.cpp").read_text()
+    table = dict(re.findall(r'\{"([A-Z_]+)",\s*"((?:[^"\\]|\\.)*)"\}', source))
+    assert len(table) >= 17
+    assert frostcap.TOKEN_TEXTS == table
+
+
+def test_the_binding_declares_every_export_and_nothing_else():
+    assert len(EXPORTS) == 19 and len(SIM_FUNCTIONS) >= 5
+    assert sorted(_library._SIGNATURES) == sorted(EXPORTS)
+    assert sorted(_library._SIMULATOR_SIGNATURES) == sorted(SIM_FUNCTIONS)
+
+
+def test_every_function_has_a_heading_in_the_api_guide():
+    headings = "\n".join(line for line in (ROOT / "docs/api.md").read_text().splitlines()
+                         if line.startswith("#"))
+    missing = [name for name in EXPORTS + SIM_FUNCTIONS if f"`{name}`" not in headings]
+    assert missing == []

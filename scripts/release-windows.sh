@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the Windows release archive, build/windows/frostcap-<version>-win64.zip:
+# frostcap.dll with its import library and .def file, the header, frostcap.exe,
+# the CMake and pkg-config files, the documentation and the licence, exactly
+# as `cmake --install` lays them out.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+cmake -DBUILD_DIR=build/windows -DOUTPUT_DIR=build/windows -DPLATFORM=win64 \
+  -P cmake/pack-release.cmake
