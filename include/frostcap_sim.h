@@ -1,11 +1,11 @@
 /*
  * frostcap-sim — the library over a simulated shadow copy service.
  *
- * libfrostcap-sim.so exports the nineteen functions of frostcap.h, which
- * behave exactly as in the shipped library, plus the functions below, which
- * choose the service they reach and show what that service was told. It is
- * meant for developing and testing hosts where no real service exists; it is
- * never shipped to run backups.
+ * libfrostcap-sim.so (frostcap-sim.dll on Windows) exports the nineteen
+ * functions of frostcap.h, which behave exactly as in the shipped library,
+ * plus the functions below, which choose the service they reach and show what
+ * that service was told. It is meant for developing and testing hosts where
+ * no real service can be used; it is never shipped to run backups.
  *
  * Until a scenario is loaded the library answers as a system without the
  * service does: frostcap_snapshot_perform_a fails with {ERR_INIT_VSS}. The

@@ -3,9 +3,10 @@
 // A point-in-time copy of a directory tree, standing in for a shadow copy of
 // a volume: made at once into a fresh temporary directory, removed with the
 // object. Files are cloned where the file system can share their blocks and
-// copied where it cannot; symbolic links stay links; sockets, pipes and
-// devices are left out, as they hold no data to back up. Like a snapshot of a
-// volume, the copy stops at other file systems mounted inside the tree.
+// copied where it cannot; sockets, pipes and devices are left out, as they
+// hold no data to back up. On POSIX systems symbolic links stay links and,
+// like a snapshot of a volume, the copy stops at other file systems mounted
+// inside the tree.
 
 #include <filesystem>
 #include <string>

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "platform/utf_codec.h"
 #include "simulator/simulation.h"
@@ -36,8 +37,11 @@ HostState& hostState() {
   return *state;
 }
 
+// Hosts pass UTF-8; a narrow string alone would be read in the system's code
+// page on Windows.
 std::filesystem::path fromUtf8(const char* text) {
-  return std::filesystem::path(text != nullptr ? text : "");
+  return std::filesystem::path(
+      std::u8string_view(reinterpret_cast<const char8_t*>(text != nullptr ? text : "")));
 }
 
 void setLastError(HostState& state, const std::exception_ptr& failure) noexcept {
@@ -123,7 +127,8 @@ FROSTCAP_API const char* frostcap_sim_hostPath(const char* utf8Path) {
   try {
     const auto path = state.simulation->hostPath(frostcap::utf::toUtf16(utf8Path));
     if (!path) return nullptr;
-    state.returned = path->string();
+    const std::u8string utf8 = path->u8string();
+    state.returned.assign(utf8.begin(), utf8.end());
     return state.returned.c_str();
   } catch (...) {
     return nullptr;

@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "platform/path_resolver.h"
 #include "platform/platform.h"
-#include "platform/posix/path_resolver.h"
 #include "simulator/backup_components.h"
 #include "simulator/scenario.h"
 #include "simulator/service_state.h"
@@ -49,7 +49,8 @@ class ScenarioSimulation final : public Simulation {
             if (!alive) return std::nullopt;
             std::optional<fs::path> host = alive->hostPath(path);
             if (!host) return std::nullopt;
-            return host->string();
+            const std::u8string utf8 = host->u8string();
+            return std::string(utf8.begin(), utf8.end());
           } catch (...) {
             return std::nullopt;
           }

@@ -179,6 +179,9 @@ TEST_F(SimulatedService, VolumesAreMatchedAsWindowsMatchesThem) {
 }
 
 TEST_F(SimulatedService, HostDirectoriesNamedAsTypedAreCopiedWithTheirLinks) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links and TMPDIR are the POSIX copy's business";
+#else
   const std::string live = dir.host("volume").string();
   fs::create_directory_symlink("Data", dir.host("volume/link"));
   {
@@ -207,6 +210,7 @@ TEST_F(SimulatedService, HostDirectoriesNamedAsTypedAreCopiedWithTheirLinks) {
   // Without the simulation the built-in factory answers again.
   EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
   EXPECT_EQ(messages(), std::vector{messages::initVssFailed(static_cast<Status>(0x80004001))});
+#endif
 }
 
 // The scenario the documentation walks through stays loadable and matches

@@ -8,13 +8,14 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "platform/path_resolver.h"
 #include "platform/platform.h"
 #include "platform/posix/last_error.h"
-#include "platform/posix/path_resolver.h"
 #include "platform/posix/wildcard.h"
 
 namespace frostcap::platform {
@@ -71,6 +72,20 @@ void assignName(std::u16string& out, const char* raw) {
     }
     out.push_back(static_cast<char16_t>(*c));
   }
+}
+
+// The host path for a directory in the library's form: the resolver's answer
+// when it gives one, otherwise the path in UTF-8 with backslashes turned into
+// slashes.
+std::string hostDirectory(std::u16string_view libraryPath) {
+  if (std::optional<std::string> resolved = resolveDirectory(libraryPath)) {
+    return std::move(*resolved);
+  }
+  std::string path = wideToUtf8(libraryPath);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
 }
 
 }  // namespace

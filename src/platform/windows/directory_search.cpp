@@ -5,10 +5,32 @@
 
 #include <cwchar>
 #include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
 
+#include "platform/path_resolver.h"
 #include "platform/platform.h"
 
 namespace frostcap::platform {
+namespace {
+
+// The pattern with its directory replaced by the resolver's host directory,
+// when a resolver knows it; otherwise the pattern as given.
+std::u16string hostPattern(const std::u16string& pattern) {
+  const std::size_t split = pattern.find_last_of(u"\\/");
+  if (split == std::u16string::npos) return pattern;
+  const std::optional<std::string> directory =
+      resolveDirectory(std::u16string_view(pattern).substr(0, split + 1));
+  if (!directory) return pattern;
+  std::u16string resolved = utf8ToWide(*directory);
+  if (!resolved.empty() && resolved.back() != u'\\' && resolved.back() != u'/') {
+    resolved.push_back(u'\\');
+  }
+  return resolved.append(pattern, split + 1);
+}
+
+}  // namespace
 
 struct DirectorySearch::State {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -26,7 +48,7 @@ struct DirectorySearch::State {
 
 DirectorySearch::DirectorySearch(const std::u16string& pattern)
     : state_(std::make_unique<State>()) {
-  state_->handle = FindFirstFileW(asWide(pattern.c_str()), &state_->data);
+  state_->handle = FindFirstFileW(asWide(hostPattern(pattern).c_str()), &state_->data);
   // Read at once, before anything else can overwrite it.
   if (state_->handle == INVALID_HANDLE_VALUE) state_->error = GetLastError();
 }

@@ -1,10 +1,8 @@
-#include "platform/posix/path_resolver.h"
+#include "platform/path_resolver.h"
 
 #include <memory>
 #include <mutex>
 #include <utility>
-
-#include "platform/platform.h"
 
 namespace frostcap::platform {
 namespace {
@@ -42,15 +40,10 @@ PathResolver setPathResolver(PathResolver resolver) {
   return previous ? *previous : PathResolver();
 }
 
-std::string hostDirectory(std::u16string_view libraryPath) {
-  if (const auto resolver = currentResolver()) {
-    if (std::optional<std::string> resolved = (*resolver)(libraryPath)) return std::move(*resolved);
-  }
-  std::string path = wideToUtf8(libraryPath);
-  for (char& c : path) {
-    if (c == '\\') c = '/';
-  }
-  return path;
+std::optional<std::string> resolveDirectory(std::u16string_view libraryPath) {
+  const auto resolver = currentResolver();
+  if (!resolver) return std::nullopt;
+  return (*resolver)(libraryPath);
 }
 
 }  // namespace frostcap::platform
