@@ -373,21 +373,6 @@ void checkFaultedRun(const Road& road, const RoadRun& clean, const Fault& fault)
 
 // The roads.
 
-void selectTwoWriters(frostcap_snapshot* handle) {
-  frostcap_snapshot_addWriterDatabaseComponentFallback(
-      handle, host(kDatabaseWriterId), host(u"store\\main"), host(u"MAIL"), host(u""));
-  frostcap_snapshot_addWriterFilegroupComponentFallback(
-      handle, host(kDatabaseWriterId), host(u"Old\\Path"), host(u"Logs"), host(u"Store"));
-  frostcap_snapshot_addWriterFilegroupComponentFallback(handle, host(kFilesWriterId), host(u""),
-                                                        host(u"Documents"), host(u""));
-}
-
-void addVolumes(frostcap_snapshot* handle, std::initializer_list<std::u16string> volumes) {
-  for (const std::u16string& volume : volumes) {
-    frostcap_snapshot_addVolumePath(handle, host(volume));
-  }
-}
-
 void scriptTwoWriters(FakeService& service) { service.writers = twoWriters(); }
 
 Road fullBackup() {

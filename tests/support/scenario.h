@@ -41,6 +41,22 @@ inline std::vector<FakeWriter> twoWriters() {
   return {database, files};
 }
 
+// Selects the two writers' components as a host would: one by a spelling that
+// differs in case, one only under its fallback path, one as it is.
+inline void selectTwoWriters(frostcap_snapshot* handle) {
+  frostcap_snapshot_addWriterDatabaseComponentFallback(
+      handle, host(kDatabaseWriterId), host(u"store\\main"), host(u"MAIL"), host(u""));
+  frostcap_snapshot_addWriterFilegroupComponentFallback(
+      handle, host(kDatabaseWriterId), host(u"Old\\Path"), host(u"Logs"), host(u"Store"));
+  frostcap_snapshot_addWriterFilegroupComponentFallback(handle, host(kFilesWriterId), host(u""),
+                                                        host(u"Documents"), host(u""));
+}
+
+inline void addVolumes(frostcap_snapshot* handle, std::initializer_list<std::u16string> volumes) {
+  for (const std::u16string& volume : volumes)
+    frostcap_snapshot_addVolumePath(handle, host(volume));
+}
+
 class Scenario : public testing::Test {
  protected:
   Scenario() { service.writers = twoWriters(); }
@@ -56,21 +72,9 @@ class Scenario : public testing::Test {
     handle = nullptr;
   }
 
-  // Selects the two writers' components as a host would: one by a spelling
-  // that differs in case, one only under its fallback path, one as it is.
-  void selectTwoWriters() {
-    frostcap_snapshot_addWriterDatabaseComponentFallback(
-        handle, host(kDatabaseWriterId), host(u"store\\main"), host(u"MAIL"), host(u""));
-    frostcap_snapshot_addWriterFilegroupComponentFallback(
-        handle, host(kDatabaseWriterId), host(u"Old\\Path"), host(u"Logs"), host(u"Store"));
-    frostcap_snapshot_addWriterFilegroupComponentFallback(handle, host(kFilesWriterId), host(u""),
-                                                          host(u"Documents"), host(u""));
-  }
-
+  void selectTwoWriters() { test::selectTwoWriters(handle); }
   void addVolumes(std::initializer_list<std::u16string> volumes) {
-    for (const std::u16string& volume : volumes) {
-      frostcap_snapshot_addVolumePath(handle, host(volume));
-    }
+    test::addVolumes(handle, volumes);
   }
 
   std::vector<std::u16string> messages() { return drain(handle, frostcap_snapshot_getNextMessage); }
