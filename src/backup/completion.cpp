@@ -25,10 +25,7 @@ StepResult completeBackup(Snapshot& snapshot, bool succeeded) {
       const Status status = service.setBackupSucceeded(
           snapshot.writerInstanceIds[position], snapshot.writerClassIds[position],
           record.componentType, record.logicalPath, record.componentName, succeeded);
-      if (failed(status)) {
-        return StepResult::failure(
-            messages::callFailed(messages::label::kSetBackupSucceeded, status));
-      }
+      if (failed(status)) return callFailure(messages::label::kSetBackupSucceeded, status);
     }
     ++position;
   }

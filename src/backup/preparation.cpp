@@ -20,10 +20,6 @@ constexpr std::int32_t kContextBackup = 0x0;            // VSS_CTX_BACKUP
 constexpr std::int32_t kContextFileShareBackup = 0x10;  // VSS_CTX_FILE_SHARE_BACKUP
 constexpr std::uint32_t kVolumeOnlyBackupType = 2;      // VSS_BT_INCREMENTAL
 
-StepResult callFailure(std::u16string_view callLabel, Status status) {
-  return StepResult::failure(messages::callFailed(callLabel, status));
-}
-
 // A writer's catalogue entries indexed by what matchesRecord compares, so that
 // each selection is found in constant expected time; the first entry in list
 // order wins, as a walk of the list would find it.

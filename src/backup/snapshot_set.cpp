@@ -12,10 +12,6 @@ namespace {
 
 namespace label = messages::label;
 
-StepResult callFailure(std::u16string_view callLabel, Status status) {
-  return StepResult::failure(messages::callFailed(callLabel, status));
-}
-
 // Starts an asynchronous operation of the service and waits for it.
 template <typename Start>
 StepResult runAsync(std::u16string_view callLabel, Start start) {

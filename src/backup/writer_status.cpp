@@ -13,10 +13,6 @@ namespace label = messages::label;
 constexpr Status kPartialFailure =
     static_cast<Status>(0x80042336);  // VSS_E_WRITERERROR_PARTIAL_FAILURE
 
-StepResult callFailure(std::u16string_view callLabel, Status status) {
-  return StepResult::failure(messages::callFailed(callLabel, status));
-}
-
 // Queues why one component of a partly failed writer failed.
 StepResult reportComponent(Snapshot& snapshot, vss::Component& component) {
   std::u16string name;

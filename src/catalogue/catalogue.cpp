@@ -87,10 +87,6 @@ void recordLine(std::u16string& line, std::u16string_view writerId,
   line.push_back(u']');
 }
 
-StepResult callFailure(std::u16string_view callLabel, Status status) {
-  return StepResult::failure(messages::callFailed(callLabel, status));
-}
-
 // Lists one writer's components into the queue and into `records`.
 StepResult catalogueWriter(Snapshot& snapshot, std::uint32_t position,
                            vss::WriterMetadata& metadata, std::vector<ComponentRecord>& records) {

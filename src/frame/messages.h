@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "frame/step_result.h"
 #include "status/status.h"
 
 namespace frostcap::messages {
@@ -101,3 +102,12 @@ inline constexpr std::u16string_view kGetRecursive = u"IVssWMFiledesc::GetRecurs
 }  // namespace label
 
 }  // namespace frostcap::messages
+
+namespace frostcap {
+
+// The failed step of a service or system call: its label and status.
+inline StepResult callFailure(std::u16string_view label, Status status) {
+  return StepResult::failure(messages::callFailed(label, status));
+}
+
+}  // namespace frostcap

@@ -14,10 +14,6 @@ namespace label = messages::label;
 constexpr std::uint32_t kFileNotFound = 2;  // nothing matched
 constexpr std::uint32_t kPathNotFound = 3;  // no such directory
 
-StepResult callFailure(std::u16string_view callLabel, Status status) {
-  return StepResult::failure(messages::callFailed(callLabel, status));
-}
-
 bool isDotEntry(std::u16string_view name) { return name == u"." || name == u".."; }
 
 }  // namespace

@@ -15,10 +15,6 @@ namespace {
 
 namespace label = messages::label;
 
-StepResult callFailure(std::u16string_view callLabel, Status status) {
-  return StepResult::failure(messages::callFailed(callLabel, status));
-}
-
 using DescriptorGetter =
     Status (vss::WriterMetadataComponent::*)(std::uint32_t, std::unique_ptr<vss::FileDescriptor>&);
 
