@@ -80,6 +80,11 @@ class LeanMetadataComponent final : public vss::WriterMetadataComponent {
 class LeanWriterMetadata final : public vss::WriterMetadata {
  public:
   explicit LeanWriterMetadata(const LeanWriter& writer) : writer_(writer) {}
+  Status getIdentity(vss::WriterIdentity& identity) override {
+    identity.instanceId = writer_.instanceId;
+    identity.classId = writer_.classId;
+    return kOk;
+  }
   Status getFileCounts(vss::FileCounts& counts) override {
     counts.includeFiles = 0;
     counts.excludeFiles = static_cast<std::uint32_t>(writer_.excludes.size());
@@ -152,6 +157,10 @@ class LeanBackupComponents final : public vss::BackupComponents {
     return kOk;
   }
   Status getWriterStatus(std::uint32_t, vss::WriterStatus&) override { return kInvalidArgument; }
+  Status getWriterComponentsCount(std::uint32_t& count) override {
+    count = 0;
+    return kOk;
+  }
   Status getWriterComponents(std::uint32_t, std::unique_ptr<vss::WriterComponents>&) override {
     return kInvalidArgument;
   }

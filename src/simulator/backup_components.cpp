@@ -61,7 +61,7 @@ struct SnapshotEntry {
   std::unique_ptr<ShadowCopy> copy;
 };
 
-class SimulatedBackupComponents final : public vss::BackupComponents {
+class SimulatedBackupComponents final : public ModelBackupComponents {
  public:
   explicit SimulatedBackupComponents(StatePtr state) : state_(std::move(state)) {}
 
@@ -69,9 +69,7 @@ class SimulatedBackupComponents final : public vss::BackupComponents {
   // the requester releases its backup.
   ~SimulatedBackupComponents() override {
     state_->note("Release", "Release()");
-    for (const SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.copy) state_->removeShadowCopy(snapshot.device);
-    }
+    removeCopies();
   }
 
   Status initializeForBackup() override {
@@ -235,23 +233,59 @@ class SimulatedBackupComponents final : public vss::BackupComponents {
     writerStatus = {writer.instanceId, writer.classId, writer.name, writer.state, writer.status};
     return status;
   }
+  Status getWriterComponentsCount(std::uint32_t& count) override {
+    const Status status = state_->enter("GetWriterComponentsCount");
+    if (failed(status)) return status;
+    if (!initialized_) return kBadState;
+    count = static_cast<std::uint32_t>(writersInDocument().size());
+    return status;
+  }
   Status getWriterComponents(std::uint32_t index,
                              std::unique_ptr<vss::WriterComponents>& components) override {
     const Status status = state_->enter("GetWriterComponents", std::to_string(index));
     if (failed(status)) return status;
     if (!initialized_) return kBadState;
-    const auto writers = reportedWriters();
+    const auto writers = writersInDocument();
     if (index >= writers.size()) return kInvalidArgument;
-    components =
-        makeWriterComponents(state_, writers[index]->name, componentsInBackup(*writers[index]));
+    components = makeWriterComponents(state_, *writers[index], componentsInBackup(*writers[index]));
     return status;
   }
   Status backupComplete(std::unique_ptr<vss::Async>& async) override {
     return startAsync("BackupComplete", async, [&] { return initializedOrBadState(); });
   }
 
+  Status abortBackup() override {
+    const Status status = state_->enter("AbortBackup");
+    if (failed(status)) return status;
+    if (!initialized_) return kBadState;
+    removeCopies();
+    aborted_ = true;
+    return status;
+  }
+  Status freeWriterMetadata() override {
+    const Status status = state_->enter("FreeWriterMetadata");
+    if (failed(status)) return status;
+    if (!metadataGathered_) return kBadState;
+    metadataGathered_ = false;
+    return status;
+  }
+  Status freeWriterStatus() override {
+    const Status status = state_->enter("FreeWriterStatus");
+    if (failed(status)) return status;
+    if (!writerStatusGathered_) return kBadState;
+    writerStatusGathered_ = false;
+    return status;
+  }
+
  private:
   Status initializedOrBadState() const { return initialized_ ? Status{0} : kBadState; }
+
+  void removeCopies() {
+    for (SnapshotEntry& snapshot : snapshots_) {
+      if (snapshot.copy) state_->removeShadowCopy(snapshot.device);
+      snapshot.copy.reset();
+    }
+  }
 
   // Starts an asynchronous operation: `check` decides whether the call is
   // accepted, `work` runs at once and gives the operation's own status,
@@ -325,6 +359,17 @@ class SimulatedBackupComponents final : public vss::BackupComponents {
     return writers;
   }
 
+  // The writers with components in the backup's document, in the order the
+  // service reports writers: GetWriterComponents counts these, not every
+  // writer whose status it reports.
+  std::vector<const WriterSpec*> writersInDocument() const {
+    std::vector<const WriterSpec*> writers;
+    for (const WriterSpec* writer : reportedWriters()) {
+      if (!componentsInBackup(*writer).empty()) writers.push_back(writer);
+    }
+    return writers;
+  }
+
   bool writerHas(const AddedComponent& wanted) const {
     for (const WriterSpec* writer : reportedWriters()) {
       if (writer->instanceId != wanted.instanceId || writer->classId != wanted.classId) continue;
@@ -370,12 +415,13 @@ class SimulatedBackupComponents final : public vss::BackupComponents {
   std::vector<AddedComponent> added_;
   bool setStarted_ = false;
   bool setTaken_ = false;
+  bool aborted_ = false;
   std::vector<SnapshotEntry> snapshots_;
 };
 
 }  // namespace
 
-std::unique_ptr<vss::BackupComponents> makeBackupComponents(std::shared_ptr<ServiceState> state) {
+std::unique_ptr<ModelBackupComponents> makeBackupComponents(std::shared_ptr<ServiceState> state) {
   return std::make_unique<SimulatedBackupComponents>(std::move(state));
 }
 

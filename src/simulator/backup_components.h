@@ -14,8 +14,18 @@
 
 namespace frostcap::simulator {
 
+// The backup-components object as the model plays it: besides what the
+// library calls, the operations other requesters call, which the model's COM
+// face hands on.
+class ModelBackupComponents : public vss::BackupComponents {
+ public:
+  virtual Status abortBackup() = 0;
+  virtual Status freeWriterMetadata() = 0;
+  virtual Status freeWriterStatus() = 0;
+};
+
 // A new object of the service that `state` describes. Destroying it ends its
 // shadow copies.
-std::unique_ptr<vss::BackupComponents> makeBackupComponents(std::shared_ptr<ServiceState> state);
+std::unique_ptr<ModelBackupComponents> makeBackupComponents(std::shared_ptr<ServiceState> state);
 
 }  // namespace frostcap::simulator

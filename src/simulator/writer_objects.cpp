@@ -117,6 +117,12 @@ class SimulatedMetadata final : public vss::WriterMetadata {
   SimulatedMetadata(StatePtr state, const WriterSpec& writer)
       : state_(std::move(state)), writer_(writer) {}
 
+  Status getIdentity(vss::WriterIdentity& identity) override {
+    const Status status = state_->enter("GetIdentity", recordText(writer_.name));
+    if (!failed(status)) identity = {writer_.instanceId, writer_.classId, writer_.name};
+    return status;
+  }
+
   Status getFileCounts(vss::FileCounts& counts) override {
     const Status status = state_->enter("GetFileCounts", recordText(writer_.name));
     if (!failed(status)) {
@@ -182,13 +188,20 @@ class SimulatedComponent final : public vss::Component {
 // components the scenario names that were not added.
 class SimulatedWriterComponents final : public vss::WriterComponents {
  public:
-  SimulatedWriterComponents(StatePtr state, std::u16string writerName,
+  SimulatedWriterComponents(StatePtr state, const WriterSpec& writer,
                             std::vector<FailedComponentSpec> components)
-      : state_(std::move(state)),
-        writerName_(std::move(writerName)),
-        components_(std::move(components)) {}
+      : state_(std::move(state)), writer_(writer), components_(std::move(components)) {}
+
+  Status getWriterInfo(vss::Guid& instanceId, vss::Guid& classId) override {
+    const Status status = state_->enter("GetWriterInfo", recordText(writer_.name));
+    if (!failed(status)) {
+      instanceId = writer_.instanceId;
+      classId = writer_.classId;
+    }
+    return status;
+  }
   Status getComponentCount(std::uint32_t& count) override {
-    const Status status = state_->enter("GetComponentCount", recordText(writerName_));
+    const Status status = state_->enter("GetComponentCount", recordText(writer_.name));
     if (!failed(status)) count = static_cast<std::uint32_t>(components_.size());
     return status;
   }
@@ -203,7 +216,7 @@ class SimulatedWriterComponents final : public vss::WriterComponents {
 
  private:
   StatePtr state_;
-  std::u16string writerName_;
+  const WriterSpec& writer_;
   std::vector<FailedComponentSpec> components_;
 };
 
@@ -221,8 +234,8 @@ std::unique_ptr<vss::WriterMetadata> makeWriterMetadata(StatePtr state, const Wr
 }
 
 std::unique_ptr<vss::WriterComponents> makeWriterComponents(
-    StatePtr state, std::u16string writerName, std::vector<FailedComponentSpec> components) {
-  return std::make_unique<SimulatedWriterComponents>(std::move(state), std::move(writerName),
+    StatePtr state, const WriterSpec& writer, std::vector<FailedComponentSpec> components) {
+  return std::make_unique<SimulatedWriterComponents>(std::move(state), writer,
                                                      std::move(components));
 }
 

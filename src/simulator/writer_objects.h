@@ -25,7 +25,7 @@ std::unique_ptr<vss::WriterMetadata> makeWriterMetadata(StatePtr state, const Wr
 
 // A writer's components in the backup, each with the failure it reports.
 std::unique_ptr<vss::WriterComponents> makeWriterComponents(
-    StatePtr state, std::u16string writerName, std::vector<FailedComponentSpec> components);
+    StatePtr state, const WriterSpec& writer, std::vector<FailedComponentSpec> components);
 
 // Text of values as the record shows them.
 std::string recordText(std::u16string_view value);

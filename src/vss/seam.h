@@ -70,10 +70,18 @@ struct FileCounts {
   std::uint32_t components = 0;
 };
 
+// Which writer a metadata entry belongs to (IVssExamineWriterMetadata::GetIdentity).
+struct WriterIdentity {
+  Guid instanceId;
+  Guid classId;
+  std::u16string name;
+};
+
 // One writer's metadata (IVssExamineWriterMetadata).
 class WriterMetadata {
  public:
   virtual ~WriterMetadata() = default;
+  virtual Status getIdentity(WriterIdentity& identity) = 0;
   virtual Status getFileCounts(FileCounts& counts) = 0;
   virtual Status getExcludeFile(std::uint32_t index, std::unique_ptr<FileDescriptor>& file) = 0;
   virtual Status getComponent(std::uint32_t index,
@@ -102,10 +110,12 @@ class Component {
   virtual Status queryComponentEx2(std::unique_ptr<ComponentEx2>& component) = 0;
 };
 
-// The components of one writer (IVssWriterComponents).
+// The components of one writer in the backup (IVssWriterComponents).
 class WriterComponents {
  public:
   virtual ~WriterComponents() = default;
+  // The writer they belong to (GetWriterInfo).
+  virtual Status getWriterInfo(Guid& instanceId, Guid& classId) = 0;
   virtual Status getComponentCount(std::uint32_t& count) = 0;
   virtual Status getComponent(std::uint32_t index, std::unique_ptr<Component>& component) = 0;
 };
@@ -150,6 +160,9 @@ class BackupComponents {
   virtual Status gatherWriterStatus(std::unique_ptr<Async>& async) = 0;
   virtual Status getWriterStatusCount(std::uint32_t& count) = 0;
   virtual Status getWriterStatus(std::uint32_t index, WriterStatus& status) = 0;
+  // The writers with components in the backup, in an index space of their
+  // own: not that of getWriterStatus.
+  virtual Status getWriterComponentsCount(std::uint32_t& count) = 0;
   virtual Status getWriterComponents(std::uint32_t index,
                                      std::unique_ptr<WriterComponents>& components) = 0;
   virtual Status backupComplete(std::unique_ptr<Async>& async) = 0;

@@ -272,9 +272,19 @@ class WriterMetadataShim final : public Forwarding<IVssExamineWriterMetadata, vs
   using Forwarding::Forwarding;
   const char* name() const override { return "IVssExamineWriterMetadata"; }
 
-  HRESULT STDMETHODCALLTYPE GetIdentity(VSS_ID*, VSS_ID*, BSTR*, VSS_USAGE_TYPE*,
-                                        VSS_SOURCE_TYPE*) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetIdentity(VSS_ID* instanceId, VSS_ID* classId, BSTR* name,
+                                        VSS_USAGE_TYPE* usage, VSS_SOURCE_TYPE* source) override {
+    *name = nullptr;
+    if (released(__func__)) return E_UNEXPECTED;
+    vss::WriterIdentity identity;
+    const Status status = target().getIdentity(identity);
+    if (failed(status)) return status;
+    *instanceId = toWindows(identity.instanceId);
+    *classId = toWindows(identity.classId);
+    *name = stringOrNone(identity.name);
+    *usage = VSS_UT_USERDATA;
+    *source = VSS_ST_OTHER;
+    return status;
   }
 
   HRESULT STDMETHODCALLTYPE GetFileCounts(UINT* include, UINT* exclude, UINT* components) override {
@@ -486,7 +496,16 @@ class WriterComponentsShim final : public IVssWriterComponents, public IUnknown,
     return status;
   }
 
-  HRESULT STDMETHODCALLTYPE GetWriterInfo(VSS_ID*, VSS_ID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetWriterInfo(VSS_ID* instanceId, VSS_ID* classId) override {
+    if (released(__func__)) return E_UNEXPECTED;
+    vss::Guid instance;
+    vss::Guid writerClass;
+    const Status status = target_->getWriterInfo(instance, writerClass);
+    if (failed(status)) return status;
+    *instanceId = toWindows(instance);
+    *classId = toWindows(writerClass);
+    return status;
+  }
 
   HRESULT STDMETHODCALLTYPE GetComponent(UINT index, IVssComponent** component) override {
     if (released(__func__)) return E_UNEXPECTED;
@@ -528,7 +547,13 @@ class BackupComponentsShim final : public Forwarding<IVssBackupComponents, vss::
   using Forwarding::Forwarding;
   const char* name() const override { return "IVssBackupComponents"; }
 
-  HRESULT STDMETHODCALLTYPE GetWriterComponentsCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetWriterComponentsCount(UINT* count) override {
+    if (released(__func__)) return E_UNEXPECTED;
+    std::uint32_t value = 0;
+    const Status status = target().getWriterComponentsCount(value);
+    if (!failed(status)) *count = value;
+    return status;
+  }
 
   HRESULT STDMETHODCALLTYPE GetWriterComponents(UINT index,
                                                 IVssWriterComponentsExt** components) override {

@@ -133,6 +133,12 @@ class FakeMetadata final : public vss::WriterMetadata, Counted {
   FakeMetadata(FakeService& service, const FakeWriter& writer)
       : Counted(service), writer_(writer) {}
 
+  Status getIdentity(vss::WriterIdentity& identity) override {
+    const Status status = service_.enter("GetIdentity", text(writer_.name));
+    if (!failed(status)) identity = {writer_.instanceId, writer_.classId, writer_.name};
+    return status;
+  }
+
   Status getFileCounts(vss::FileCounts& counts) override {
     const Status status = service_.enter("GetFileCounts", text(writer_.name));
     if (!failed(status)) {
@@ -194,6 +200,14 @@ class FakeWriterComponents final : public vss::WriterComponents, Counted {
  public:
   FakeWriterComponents(FakeService& service, const FakeWriter& writer)
       : Counted(service), writer_(writer) {}
+  Status getWriterInfo(vss::Guid& instanceId, vss::Guid& classId) override {
+    const Status status = service_.enter("GetWriterInfo", text(writer_.name));
+    if (!failed(status)) {
+      instanceId = writer_.instanceId;
+      classId = writer_.classId;
+    }
+    return status;
+  }
   Status getComponentCount(std::uint32_t& count) override {
     const Status status = service_.enter("GetComponentCount", text(writer_.name));
     if (!failed(status)) count = static_cast<std::uint32_t>(writer_.failedComponents.size());
@@ -317,6 +331,11 @@ class FakeBackupComponents final : public vss::BackupComponents, Counted {
     if (index >= writers.size()) return kInvalidArgument;
     const FakeWriter& writer = *writers[index];
     writerStatus = {writer.instanceId, writer.classId, writer.name, 0, writer.failure};
+    return status;
+  }
+  Status getWriterComponentsCount(std::uint32_t& count) override {
+    const Status status = service_.enter("GetWriterComponentsCount");
+    if (!failed(status)) count = static_cast<std::uint32_t>(service_.reportedWriters().size());
     return status;
   }
   Status getWriterComponents(std::uint32_t index,

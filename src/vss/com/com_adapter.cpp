@@ -167,6 +167,20 @@ class WriterMetadataAdapter final : public WriterMetadata {
   explicit WriterMetadataAdapter(ComPtr<IVssExamineWriterMetadata> metadata)
       : metadata_(std::move(metadata)) {}
 
+  Status getIdentity(WriterIdentity& identity) override {
+    VSS_ID instance{};
+    VSS_ID writerClass{};
+    UniqueBstr name;
+    VSS_USAGE_TYPE usage = VSS_UT_UNDEFINED;
+    VSS_SOURCE_TYPE source = VSS_ST_UNDEFINED;
+    const HRESULT status =
+        metadata_->GetIdentity(&instance, &writerClass, name.put(), &usage, &source);
+    if (!failed(status)) {
+      identity = {fromWindows(instance), fromWindows(writerClass), copyText(name.get())};
+    }
+    return status;
+  }
+
   Status getFileCounts(FileCounts& counts) override {
     UINT include = 0;
     UINT exclude = 0;
@@ -240,6 +254,17 @@ class WriterComponentsAdapter final : public WriterComponents {
  public:
   explicit WriterComponentsAdapter(ComPtr<WriterComponentsExt> components)
       : components_(std::move(components)) {}
+
+  Status getWriterInfo(Guid& instanceId, Guid& classId) override {
+    VSS_ID instance{};
+    VSS_ID writerClass{};
+    const HRESULT status = components_->GetWriterInfo(&instance, &writerClass);
+    if (!failed(status)) {
+      instanceId = fromWindows(instance);
+      classId = fromWindows(writerClass);
+    }
+    return status;
+  }
 
   Status getComponentCount(std::uint32_t& count) override {
     UINT value = 0;
@@ -388,6 +413,13 @@ class BackupComponentsAdapter final : public BackupComponents {
       writerStatus = {fromWindows(instance), fromWindows(writerClass), copyText(name.get()),
                       static_cast<std::int32_t>(state), failure};
     }
+    return status;
+  }
+
+  Status getWriterComponentsCount(std::uint32_t& count) override {
+    UINT value = 0;
+    const HRESULT status = backup_->GetWriterComponentsCount(&value);
+    if (!failed(status)) count = value;
     return status;
   }
 
