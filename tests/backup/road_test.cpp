@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/messages.h"
 #include "support/scenario.h"
 
 namespace frostcap::test {
@@ -12,6 +13,11 @@ const std::string kAi = text(kDatabaseWriterInstance);
 const std::string kB = text(kFilesWriterClass);
 const std::string kBi = text(kFilesWriterInstance);
 const std::string kNoProvider = "{00000000-0000-0000-0000-000000000000}";
+
+// The model numbers its snapshot set and snapshot ids together, the set first.
+std::string snapshotId(std::uint32_t number) {
+  return text(vss::Guid{number, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}});
+}
 
 std::vector<std::string> waited(const std::string& op) {
   return {op + "()", op + ".Wait()", op + ".QueryStatus()"};
@@ -87,9 +93,9 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
                                       "AddToSnapshotSet(E:\\," + kNoProvider + ")"},
              waited("PrepareForBackup"), writerStatus(), waited("DoSnapshotSet"), writerStatus(),
              std::vector<std::string>{
-                 "GetSnapshotProperties({00000001-0000-0000-0000-000000000000})",
-                 "GetSnapshotProperties({00000002-0000-0000-0000-000000000000})",
-                 "GetSnapshotProperties({00000003-0000-0000-0000-000000000000})"}));
+                 "GetSnapshotProperties(" + snapshotId(2) + ")",
+                 "GetSnapshotProperties(" + snapshotId(3) + ")",
+                 "GetSnapshotProperties(" + snapshotId(4) + ")"}));
   EXPECT_EQ(mountPaths(), (std::vector<std::u16string>{
                               u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\",
                               u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2\\",
@@ -109,7 +115,7 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
 
 TEST_F(Road, AVerdictOtherThanOneMarksEveryComponentAsNotBackedUp) {
   for (int verdict : {0, 2, -1}) {
-    FakeService fresh;
+    ModelService fresh;
     fresh.writers = twoWriters();
     frostcap_snapshot* other = frostcap_snapshot_new();
     frostcap_snapshot_addWriterFilegroupComponentFallback(other, host(kFilesWriterId), host(u""),
@@ -122,7 +128,7 @@ TEST_F(Road, AVerdictOtherThanOneMarksEveryComponentAsNotBackedUp) {
     EXPECT_EQ(fresh.calls()[fresh.calls().size() - 9].text(),
               "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,false)")
         << verdict;
-    EXPECT_EQ(fresh.liveObjects(), 0);
+    EXPECT_EQ(fresh.ledger().objects, 0);
   }
 }
 
@@ -139,8 +145,8 @@ TEST_F(Road, VolumesWithoutWritersNeitherPrepareWritersNorCompleteTheBackup) {
           "SetBackupState(false,false,2,false)", "SetContext(16)", "StartSnapshotSet()",
           "AddToSnapshotSet(C:\\,{B5946137-7B9F-4925-AF80-51ABD60B20D5})", "DoSnapshotSet()",
           "DoSnapshotSet.QueryStatus()", "GatherWriterStatus()", "GatherWriterStatus.QueryStatus()",
-          "GetWriterStatusCount()", "GetWriterStatus(0)", "GetWriterStatus(1)",
-          "GetSnapshotProperties({00000001-0000-0000-0000-000000000000})"}));
+          // A context without writers has no writer to report.
+          "GetWriterStatusCount()", "GetSnapshotProperties(" + snapshotId(2) + ")"}));
 }
 
 TEST_F(Road, WritersWithoutVolumesTakeAnEmptySnapshot) {
@@ -155,12 +161,17 @@ TEST_F(Road, WritersWithoutVolumesTakeAnEmptySnapshot) {
   EXPECT_EQ(service.count("PrepareForBackup"), 1);
   EXPECT_TRUE(mountPaths().empty());
   EXPECT_TRUE(messages().empty());
-  // No snapshot was made, so the handle is not marked as used.
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 0);
+  // No snapshot was made, so the handle is not marked as used; the service
+  // decides, and takes one set per object.
+  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
+  EXPECT_EQ(messages(), (std::vector<std::u16string>{
+                            phaseFailed(messages::label::kStartSnapshotSet, 0x80042316)}));
+  EXPECT_EQ(service.breaches().size(), 1u);
 }
 
 TEST_F(Road, DeviceNamesBecomeMountPathsWithOneTrailingBackslash) {
-  service.deviceNames = {u"\\\\?\\Device\\Copy7", u"\\\\?\\Device\\Copy8\\", u""};
+  const std::u16string devices[] = {u"\\\\?\\Device\\Copy7", u"\\\\?\\Device\\Copy8\\", u""};
+  for (std::size_t i = 0; i < 3; ++i) service.volumes[i].device = devices[i];
   addVolumes({u"C:\\", u"D:\\", u"E:\\"});
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
@@ -188,7 +199,7 @@ TEST_F(Road, ASecondPreparationStartsOverOnANewObject) {
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
   EXPECT_EQ(service.count("CreateVssBackupComponents"), 2);
-  EXPECT_EQ(service.liveObjects(), 1);  // the first object was released
+  EXPECT_EQ(service.ledger().objects, 1);  // the first object was released
   // Twice the instance ids for one writer: the completion sends nothing.
   free(1);
   EXPECT_EQ(service.count("SetBackupSucceeded"), 0);

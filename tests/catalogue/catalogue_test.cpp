@@ -31,8 +31,8 @@ TEST(EscapeCatalogueText, EscapesQuotesBackslashesAndControlCharactersOnly) {
 }
 
 // Writers whose texts need every kind of escape.
-std::vector<FakeWriter> awkwardWriters() {
-  std::vector<FakeWriter> writers = twoWriters();
+std::vector<WriterSpec> awkwardWriters() {
+  std::vector<WriterSpec> writers = twoWriters();
   writers[0].components = {
       {1, u"C:\\Program Files\\\"Quoted\"", u"tab\there", true, {}, {}, {}},
       {0, u"", u"", false, {}, {}, {}},  // a type the catalogue has no word for
@@ -67,7 +67,7 @@ TEST_F(Catalogue, EveryRecordIsJsonThatDecodesToTheReportedTexts) {
   EXPECT_EQ(lines[5], u"# Writer 1 has 0 component(s)");
   const char* kTypes[] = {"VSS_CT_DATABASE", "", "VSS_CT_FILEGROUP"};
   for (std::size_t i = 0; i < 3; ++i) {
-    const FakeComponent& component = service.writers[0].components[i];
+    const ComponentSpec& component = service.writers[0].components[i];
     const nlohmann::json record = nlohmann::json::parse(utf8(lines[2 + i]));
     ASSERT_TRUE(record.is_array());
     ASSERT_EQ(record.size(), 5u);
@@ -125,7 +125,7 @@ TEST_F(Catalogue, EachCallFailsUnderItsLabelAndReturnsEveryDescription) {
     frostcap_snapshot_loadWriterComponents(handle);
     EXPECT_EQ(messages(), std::vector<std::u16string>{u"{WARNING_PREFIX} (" + label + u": " +
                                                       formatStatus(Status(kDenied)) + u")"});
-    EXPECT_EQ(service.outstandingComponentInfo(), 0) << op;
+    EXPECT_EQ(service.ledger().componentInfo, 0) << op;
   }
 }
 
