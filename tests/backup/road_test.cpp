@@ -45,6 +45,7 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0) << text(messages().at(0));
   const std::vector<std::string> catalogueCalls = {"GetWriterMetadataCount()",
                                                    "GetWriterMetadata(0)",
+                                                   "GetIdentity(Database Writer)",
                                                    "GetFileCounts(Database Writer)",
                                                    "GetComponent(0)",
                                                    "GetComponentInfo(Mail)",
@@ -53,6 +54,7 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
                                                    "GetComponentInfo(Logs)",
                                                    "FreeComponentInfo(Logs)",
                                                    "GetWriterMetadata(1)",
+                                                   "GetIdentity(Files Writer)",
                                                    "GetFileCounts(Files Writer)",
                                                    "GetComponent(0)",
                                                    "GetComponentInfo(Documents)",
@@ -194,16 +196,36 @@ TEST_F(Road, AHandleMakesOneSnapshotOnly) {
   EXPECT_TRUE(mountPaths().empty());
 }
 
-TEST_F(Road, ASecondPreparationStartsOverOnANewObject) {
-  frostcap_snapshot_addWriter(handle, host(kFilesWriterId));
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  EXPECT_EQ(service.count("CreateVssBackupComponents"), 2);
-  EXPECT_EQ(service.ledger().objects, 1);  // the first object was released
-  // Twice the instance ids for one writer: the completion sends nothing.
-  free(1);
-  EXPECT_EQ(service.count("SetBackupSucceeded"), 0);
-  EXPECT_EQ(service.count("BackupComplete"), 0);
+// A repeated preparation, and one retried after a failure, start over on a
+// new object and take up what was selected in between: the completion then
+// reaches every component.
+TEST_F(Road, APreparationRunAgainStartsOverAndTheCompletionReachesEveryComponent) {
+  for (const bool firstFails : {false, true}) {
+    SCOPED_TRACE(firstFails ? "retried after a failure" : "run twice");
+    ModelService fresh;
+    fresh.writers = twoWriters();
+    if (firstFails) fresh.fail("AddComponent", Status(0x80042302));
+    frostcap_snapshot* other = frostcap_snapshot_new();
+    frostcap_snapshot_addWriterFilegroupComponentFallback(other, host(kFilesWriterId), host(u""),
+                                                          host(u"Documents"), host(u""));
+    frostcap_snapshot_addVolumePath(other, host(u"C:\\"));
+    EXPECT_EQ(frostcap_snapshot_perform_a(other), firstFails ? 1 : 0);
+    frostcap_snapshot_addWriterDatabaseComponentFallback(
+        other, host(kDatabaseWriterId), host(u"Store\\Main"), host(u"Mail"), host(u""));
+    ASSERT_EQ(frostcap_snapshot_perform_a(other), 0);
+    EXPECT_EQ(fresh.count("CreateVssBackupComponents"), 2);
+    EXPECT_EQ(fresh.ledger().objects, 1);  // the first object was released
+    ASSERT_EQ(frostcap_snapshot_perform_b(other), 0);
+    frostcap_snapshot_free(other, 1);
+    const std::vector<std::string> log = fresh.log();
+    const std::vector<std::string> completion(log.end() - 11, log.end() - 9);
+    EXPECT_EQ(completion,
+              (std::vector<std::string>{
+                  "SetBackupSucceeded(" + kAi + "," + kA + ",1,Store\\Main,Mail,true)",
+                  "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,true)"}));
+    EXPECT_EQ(fresh.count("BackupComplete"), 1);
+    EXPECT_TRUE(fresh.breaches().empty());
+  }
 }
 
 }  // namespace

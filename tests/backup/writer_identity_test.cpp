@@ -26,7 +26,7 @@ using WriterIdentity = Scenario;
 // ids) with the i-th metadata entry, so a server that reports the files
 // writer first gets the database writer's components looked up in the files
 // writer's catalogue.
-TEST_F(WriterIdentity, DISABLED_WritersReportedOutOfIdOrderArePairedByIdentity) {
+TEST_F(WriterIdentity, WritersReportedOutOfIdOrderArePairedByIdentity) {
   std::swap(service.writers[0], service.writers[1]);
   selectTwoWriters();
   addVolumes({u"C:\\"});
@@ -46,7 +46,7 @@ TEST_F(WriterIdentity, DISABLED_WritersReportedOutOfIdOrderArePairedByIdentity) 
 
 // Known gap: two instances of one writer class give two metadata entries for
 // one selected writer, which the library counts as a missing writer.
-TEST_F(WriterIdentity, DISABLED_EachInstanceOfAClassTakesTheComponentsItHolds) {
+TEST_F(WriterIdentity, EachInstanceOfAClassTakesTheComponentsItHolds) {
   WriterSpec second = service.writers[0];
   second.instanceId = {0x33333333, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}};
   second.name = u"Database Writer (second)";
@@ -69,7 +69,7 @@ TEST_F(WriterIdentity, DISABLED_EachInstanceOfAClassTakesTheComponentsItHolds) {
 // Known gap: the library asks for the failing writer's components at its
 // writer-status index, but the service lists only the writers with components
 // in the backup, in an index space of its own.
-TEST_F(WriterIdentity, DISABLED_APartialFailureIsDrilledIntoAtTheWritersOwnEntry) {
+TEST_F(WriterIdentity, APartialFailureIsDrilledIntoAtTheWritersOwnEntry) {
   service.writers[1].status = Status(kPartialFailure);
   service.writers[1].failedComponents = {{u"Documents", {Status(kRetryable), 0, u""}}};
   frostcap_snapshot_addWriter(handle, host(kDatabaseWriterId));  // no component of its own

@@ -205,7 +205,10 @@ TEST_F(Inventory, AFailureAtTheSecondWriterKeepsTheFirstWritersRecords) {
 }
 
 TEST_F(Inventory, WritersBeyondTheSelectionListOnlyTheirExclusions) {
-  service.writers[1].classId = kDatabaseWriterClass;  // two writers answer for one
+  // Two writers answer for one, and without identities the second pairs
+  // with no selection.
+  service.writers[1].classId = kDatabaseWriterClass;
+  service.answer("GetIdentity", Status(0x80004001));
   frostcap_snapshot_addWriter(handle, host(kDatabaseWriterId));
   EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
   frostcap_snapshot_loadWriterFileInfo(handle);
