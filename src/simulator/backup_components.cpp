@@ -32,9 +32,6 @@ constexpr std::int32_t kPersistentAttribute = 0x01;  // VSS_VOLSNAP_ATTR_PERSIST
 constexpr std::int32_t kNoWritersAttribute = 0x10;   // VSS_VOLSNAP_ATTR_NO_WRITERS
 constexpr std::uint32_t kLastBackupType = 6;         // VSS_BT_OTHER
 
-constexpr std::u16string_view kDevicePrefix =
-    u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy";
-
 std::string text(std::u16string_view value) { return recordText(value); }
 std::string text(const vss::Guid& value) { return recordText(value); }
 std::string flag(bool value) { return value ? "true" : "false"; }
@@ -323,10 +320,8 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
     try {
       for (SnapshotEntry& snapshot : snapshots_) {
         const int number = state_->nextShadowCopyNumber();
-        snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory,
-                                                     "shadow-copy" + std::to_string(number));
-        snapshot.device =
-            std::u16string(kDevicePrefix) + platform::utf8ToWide(std::to_string(number));
+        snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
+        snapshot.device = snapshot.copy->deviceName();
       }
     } catch (const std::exception& error) {
       for (SnapshotEntry& snapshot : snapshots_) {
