@@ -30,9 +30,6 @@ constexpr std::int32_t kPersistentAttribute = 0x01;  // VSS_VOLSNAP_ATTR_PERSIST
 constexpr std::int32_t kNoWritersAttribute = 0x10;   // VSS_VOLSNAP_ATTR_NO_WRITERS
 constexpr std::uint32_t kLastBackupType = 6;         // VSS_BT_OTHER
 
-constexpr std::u16string_view kDevicePrefix =
-    u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy";
-
 std::string text(std::u16string_view value) { return recordText(value); }
 std::string text(const vss::Guid& value) { return recordText(value); }
 std::string flag(bool value) { return value ? "true" : "false"; }
@@ -55,7 +52,7 @@ struct AddedComponent {
 struct SnapshotEntry {
   vss::Guid id;
   const Volume* volume = nullptr;
-  std::u16string device;  // set once the copy exists
+  std::u16string device;             // set once the copy exists
   std::unique_ptr<ShadowCopy> copy;  // none for a volume without files
   bool taken = false;
 };
@@ -181,9 +178,9 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
                             std::uint32_t type, const std::u16string& logicalPath,
                             const std::u16string& name, bool succeeded) override {
     const std::string call = "SetBackupSucceeded";
-    Status status = state_->enter(call, text(instanceId) + "," + text(classId) + "," +
-                                            std::to_string(type) + "," + text(logicalPath) + "," +
-                                            text(name) + "," + flag(succeeded));
+    Status status =
+        state_->enter(call, text(instanceId) + "," + text(classId) + "," + std::to_string(type) +
+                                "," + text(logicalPath) + "," + text(name) + "," + flag(succeeded));
     if (failed(status) || failed(status = usable(call))) return status;
     // Requesters are told not to mark components after a failed snapshot,
     // but no status is documented for it.
@@ -270,8 +267,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
           if (!writersTakePart()) state_->assume(call, "accepted in a context without writers");
           return Status{0};
         },
-        [] { return Status{0}; },
-        [](Progress& progress) { progress.writerStatusGathered = true; });
+        [] { return Status{0}; }, [](Progress& progress) { progress.writerStatusGathered = true; });
   }
   Status getWriterStatusCount(std::uint32_t& count) override {
     const std::string call = "GetWriterStatusCount";
@@ -381,8 +377,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
       if (planned && !failed(result)) result = *planned;
     }
     if (failed(result) && planned) state_->note(call + ".Result", outcomeText(call, result));
-    async = makeAsync(state_, call, result,
-                      [progress = progress_, finish] { finish(*progress); });
+    async = makeAsync(state_, call, result, [progress = progress_, finish] { finish(*progress); });
     return status;
   }
 
@@ -391,12 +386,12 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     try {
       for (SnapshotEntry& snapshot : snapshots_) {
         const int number = state_->nextShadowCopyNumber();
+        // A volume without files has a shadow copy in name only.
         if (!snapshot.volume->directory.empty()) {
-          snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory,
-                                                       "shadow-copy" + std::to_string(number));
+          snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
         }
         snapshot.device = snapshot.volume->device.value_or(
-            std::u16string(kDevicePrefix) + platform::utf8ToWide(std::to_string(number)));
+            snapshot.copy ? snapshot.copy->deviceName() : shadowCopyDeviceName(number));
         snapshot.taken = true;
       }
     } catch (const std::exception& error) {

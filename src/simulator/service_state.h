@@ -56,7 +56,8 @@ class ServiceState {
   // Valid while no call is being made on another thread.
   const std::vector<RecordEntry>& record() const { return record_; }
 
-  // The number of the next shadow copy: 1, 2, ... per simulation.
+  // The number of the next shadow copy: 1, 2, ... per simulation (under Wine a
+  // copy takes the lowest number free instead; see shadow_copy.h).
   int nextShadowCopyNumber();
   // A new snapshot or snapshot set id; they count up, so that records of the
   // same scenario compare equal.

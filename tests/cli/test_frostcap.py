@@ -145,12 +145,26 @@ def test_ctrl_c_while_held_ends_the_copies_as_failed(world):
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
         env=world.env())
     assert process.stdout.readline().startswith("mount path: ")
-    assert len(list(world.copies.iterdir())) == 1
+    assert len(list(world.copies.iterdir())) == 2, "the copy and its owner marker"
     time.sleep(0.2)
     process.send_signal(signal.SIGINT)
     assert process.wait(timeout=30) == 130
     assert list(world.copies.iterdir()) == []
     assert all(v.endswith(",false)") for v in world.calls("SetBackupSucceeded"))
+
+
+def test_the_copy_of_a_killed_host_goes_at_the_next_start(world):
+    killed = world.run("snapshot", "--volume", "C:\\", "--exec", "sh", "-c",
+                       'echo "left $FROSTCAP_SNAPSHOT_DIR_1"; kill -9 $PPID')
+    assert killed.returncode == -signal.SIGKILL
+    left = Path(re.search(r"^left (.+)$", killed.stdout, re.MULTILINE).group(1))
+    assert left.parent == world.copies
+    assert (left / "Data" / "Mail" / "mailbox.edb").is_file(), "nobody removed it"
+    assert (world.copies / (left.name + ".owner")).is_file()
+
+    again = world.run("snapshot", "--volume", "C:\\", "--exec", "true")
+    assert again.returncode == 0, again.stderr
+    assert list(world.copies.iterdir()) == []
 
 
 def test_enter_ends_a_held_snapshot_as_a_success(world):
