@@ -71,6 +71,21 @@ def test_a_failing_command_passes_its_code_on_and_fails_the_backup(world):
     assert all(v.endswith(",false)") for v in world.calls("SetBackupSucceeded"))
 
 
+@pytest.mark.parametrize("options, told, line", [
+    ([], 5, "frostcap: backup type copy (5)"),
+    (["--backup-type", "full"], 1, "frostcap: backup type full (1)"),
+    (["--backup-type", "incremental"], 2, "frostcap: backup type incremental (2)"),
+])
+def test_writers_are_told_a_copy_backup_unless_asked_for_another(world, options, told, line):
+    result = world.run("snapshot", "--volume", "C:\\", *BOTH_WRITERS, *options, "--exec", "true")
+    assert result.returncode == 0, result.stderr
+    assert world.calls("SetBackupState") == [f"SetBackupState(true,false,{told},false)"]
+    assert line in result.stderr.splitlines()
+    as_json = world.run("--json", "snapshot", "--volume", "C:\\", *BOTH_WRITERS, *options,
+                        "--exec", "true")
+    assert json.loads(as_json.stdout)["backupType"]["value"] == told
+
+
 def test_a_file_written_after_the_snapshot_is_not_in_the_copy(world):
     script = ('echo late > "$LIVE/Documents/late.txt" && '
               'test ! -e "$FROSTCAP_SNAPSHOT_DIR_1/Documents/late.txt"')

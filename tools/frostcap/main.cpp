@@ -63,9 +63,19 @@ std::optional<ComponentChoice> parseComponent(const std::string& text) {
                          parts.size() > 3 ? parts[3] : std::string()};
 }
 
-std::optional<unsigned> parseBackupType(const std::string& text) {
+const std::map<std::string, unsigned>& backupTypeNames() {
   static const std::map<std::string, unsigned> kNames = {
       {"full", 1}, {"incremental", 2}, {"differential", 3}, {"log", 4}, {"copy", 5}};
+  return kNames;
+}
+
+// A command that was not asked for a backup type must not tell writers to
+// truncate their logs, as full and incremental do: it takes a copy backup,
+// which leaves a writer's own backup history as it was.
+constexpr unsigned kDefaultBackupType = 5;
+
+std::optional<unsigned> parseBackupType(const std::string& text) {
+  const auto& kNames = backupTypeNames();
   if (const auto named = kNames.find(text); named != kNames.end()) return named->second;
   try {
     std::size_t used = 0;
@@ -74,6 +84,13 @@ std::optional<unsigned> parseBackupType(const std::string& text) {
   } catch (const std::exception&) {
   }
   return std::nullopt;
+}
+
+std::string backupTypeName(unsigned type) {
+  for (const auto& [name, value] : backupTypeNames()) {
+    if (value == type) return name;
+  }
+  return "type " + std::to_string(type);
 }
 
 // Collects what a command reports and prints it at the end as JSON, or as it
@@ -156,8 +173,9 @@ class Report {
   bool failed_ = false;
 };
 
-// Selects what the options name: volumes, writers and their components.
-bool configure(Session& session, const Options& options, std::string& error) {
+// Selects what the options name: volumes, writers and their components, and
+// the backup type.
+bool configure(Session& session, const Options& options, unsigned& backupType, std::string& error) {
   for (const std::string& volume : options.volumes) session.addVolume(volume);
   for (const std::string& writer : options.writers) session.addWriter(writer);
   for (const auto& [writer, text] : options.pairedComponents) {
@@ -173,6 +191,7 @@ bool configure(Session& session, const Options& options, std::string& error) {
     session.addComponent(choice->database, writer, choice->logicalPath, choice->name,
                          choice->fallback);
   }
+  backupType = kDefaultBackupType;
   if (!options.backupType.empty()) {
     const auto type = parseBackupType(options.backupType);
     if (!type) {
@@ -180,8 +199,9 @@ bool configure(Session& session, const Options& options, std::string& error) {
               ": expected full, incremental, differential, log, copy or a number";
       return false;
     }
-    session.setBackupType(*type);
+    backupType = *type;
   }
+  session.setBackupType(backupType);
   if (options.systemProvider) session.useSystemProvider();
   return true;
 }
@@ -261,6 +281,22 @@ int takeSnapshot(Session& session, Report& report, const Options& options, const
   return result.exitCode;
 }
 
+// Says which backup type the writers are told. A volume-only snapshot
+// involves no writer, so no type is told.
+void reportBackupType(Report& report, const Options& options, const std::string& command,
+                      unsigned type) {
+  const bool writersTakePart = !options.writers.empty();
+  report.set("backupType", writersTakePart
+                               ? nlohmann::json{{"name", backupTypeName(type)}, {"value", type}}
+                               : nlohmann::json());
+  if (options.json || command != "snapshot") return;
+  if (writersTakePart) {
+    std::cerr << "frostcap: backup type " << backupTypeName(type) << " (" << type << ")\n";
+  } else {
+    std::cerr << "frostcap: no backup type: a volume-only snapshot, no writer takes part\n";
+  }
+}
+
 // A component belongs to the --writer given before it on the command line.
 std::vector<std::pair<std::string, std::string>> pairComponents(
     const std::vector<std::string>& arguments) {
@@ -334,7 +370,8 @@ int run(int argc, char** argv) {
   snapshot->add_option("--component", options.components,
                        "database|filegroup:PATH:NAME[:FALLBACK] (repeatable)");
   snapshot->add_option("--backup-type", options.backupType,
-                       "full, incremental (default), differential, log, copy or a number");
+                       "full, incremental, differential, log, copy (default) or a number; only "
+                       "full and incremental let writers truncate their logs");
   snapshot->add_flag("--system-provider", options.systemProvider,
                      "Use the system's own software provider");
   snapshot->add_flag("--catalogue", options.listCatalogue, "Also list the writers' components");
@@ -351,6 +388,19 @@ int run(int argc, char** argv) {
     return app.exit(error) == 0 ? kSuccess : kUsage;
   }
 
+  const std::string command = app.get_subcommands().front()->get_name();
+
+  // Before the library is loaded, as every requester process must.
+  const HostSetup host = prepareHost();
+  if (!host.usable) {
+    std::cerr << "frostcap: " << host.com.finding
+              << (host.com.advice.empty() ? "" : "; " + host.com.advice) << '\n';
+    return kServiceFailed;
+  }
+  if (host.com.verdict != Verdict::kOk) {
+    std::cerr << "frostcap: warning: " << host.com.finding << '\n';
+  }
+
   std::unique_ptr<Service> service;
   try {
     service = openService(options.scenario, options.volumes);
@@ -359,20 +409,27 @@ int run(int argc, char** argv) {
   }
   if (const std::string note = service->description(); !note.empty()) std::cerr << note << '\n';
   const ApiLoad load = loadApi();
+  Report report(options, command);
+  const auto keepRecord = [&](int exitCode) {
+    if (!options.record.empty() && !service->writeRecord(options.record)) {
+      std::cerr << "frostcap: this service keeps no record\n";
+    }
+    return exitCode;
+  };
   if (load.api == nullptr) {
     std::cerr << "frostcap: " << load.error << '\n';
     return kServiceFailed;
   }
   installInterruptHandler();
 
-  const std::string command = app.get_subcommands().front()->get_name();
-  Report report(options, command);
   int exitCode = kSuccess;
   {
     Session session(*load.api, stderrIsTerminal() && !options.json);
     if (!session.valid()) return report.finish(kServiceFailed, nullptr);
     std::string error;
-    if (!configure(session, options, error)) return usageError(error);
+    unsigned backupType = 0;
+    if (!configure(session, options, backupType, error)) return usageError(error);
+    reportBackupType(report, options, command, backupType);
     report.messages(session.messages());  // warnings about the choices, if any
     if (command == "writers") {
       exitCode = listWriters(session, report);
@@ -390,10 +447,7 @@ int run(int argc, char** argv) {
     report.set("verdict", succeeded ? 1 : 0);
     report.finish(exitCode, &session);
   }
-  if (!options.record.empty() && !service->writeRecord(options.record)) {
-    std::cerr << "frostcap: this service keeps no record\n";
-  }
-  return exitCode;
+  return keepRecord(exitCode);
 }
 
 }  // namespace frostcap::cli
