@@ -1,6 +1,7 @@
 // frostcap: the command-line host of the library. It lists writers and their
-// files, and takes snapshots, optionally running a command while the shadow
-// copies exist. It reaches the library only through its exported functions.
+// files, takes snapshots, optionally running a command while the shadow
+// copies exist, and checks a machine before its first backup. It reaches the
+// library only through its exported functions.
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "api.h"
+#include "doctor.h"
 #include "messages.h"
 #include "service.h"
 #include "session.h"
@@ -37,6 +39,7 @@ struct Options {
   std::vector<std::string> components;  // as parsed; pairedComponents says whose
   std::vector<std::pair<std::string, std::string>> pairedComponents;  // writer, choice
   std::vector<std::string> volumes;
+  std::string doctorVolume;
   std::string backupType;
   bool systemProvider = false;
   bool listCatalogue = false;
@@ -297,6 +300,40 @@ void reportBackupType(Report& report, const Options& options, const std::string&
   }
 }
 
+// The checks of the operating system, the process's COM set-up, and a trial
+// snapshot of the volume given.
+int runDoctor(Report& report, const Options& options, const HostSetup& host, const ApiLoad& load) {
+  std::vector<Check> checks = systemChecks();
+  checks.push_back(host.com);
+  Check trial{"volume trial"};
+  if (options.doctorVolume.empty()) {
+    trial.finding = "not tried: no volume given";
+    trial.advice = "name the volume to back up, e.g. frostcap doctor --volume C:\\";
+  } else if (!host.usable) {
+    trial.finding = "not tried: COM cannot be used as the service needs (see the COM line)";
+  } else if (load.api == nullptr) {
+    trial.verdict = Verdict::kProblem;
+    trial.finding = "the library could not be loaded: " + load.error;
+    trial.advice = "keep frostcap.dll beside frostcap.exe";
+  } else {
+    trial = volumeTrial(*load.api, options.doctorVolume, options.raw);
+  }
+  checks.push_back(std::move(trial));
+
+  bool allOk = true;
+  nlohmann::json entries = nlohmann::json::array();
+  for (const Check& check : checks) {
+    allOk = allOk && check.verdict == Verdict::kOk;
+    entries.push_back({{"check", check.name},
+                       {"verdict", verdictName(check.verdict)},
+                       {"finding", check.finding},
+                       {"advice", check.advice}});
+    if (!options.json) std::cout << checkLine(check) << '\n';
+  }
+  report.set("checks", std::move(entries));
+  return report.finish(allOk ? kSuccess : kServiceFailed, nullptr);
+}
+
 // A component belongs to the --writer given before it on the command line.
 std::vector<std::pair<std::string, std::string>> pairComponents(
     const std::vector<std::string>& arguments) {
@@ -381,6 +418,11 @@ int run(int argc, char** argv) {
                        "CMD [ARGS...]: run CMD while the shadow copies exist; the backup counts "
                        "as succeeded when it exits 0. Must come last.");
 
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "Check this machine before the first backup: exit 0 only when all is well");
+  doctor->add_option("--volume", options.doctorVolume,
+                     "Volume to try a snapshot of, released at once, e.g. C:\\");
+
   try {
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     app.parse(reversed);
@@ -389,15 +431,16 @@ int run(int argc, char** argv) {
   }
 
   const std::string command = app.get_subcommands().front()->get_name();
+  if (!options.doctorVolume.empty()) options.volumes.push_back(options.doctorVolume);
 
   // Before the library is loaded, as every requester process must.
   const HostSetup host = prepareHost();
-  if (!host.usable) {
+  if (!host.usable && command != "doctor") {
     std::cerr << "frostcap: " << host.com.finding
               << (host.com.advice.empty() ? "" : "; " + host.com.advice) << '\n';
     return kServiceFailed;
   }
-  if (host.com.verdict != Verdict::kOk) {
+  if (host.com.verdict != Verdict::kOk && command != "doctor") {
     std::cerr << "frostcap: warning: " << host.com.finding << '\n';
   }
 
@@ -416,6 +459,7 @@ int run(int argc, char** argv) {
     }
     return exitCode;
   };
+  if (command == "doctor") return keepRecord(runDoctor(report, options, host, load));
   if (load.api == nullptr) {
     std::cerr << "frostcap: " << load.error << '\n';
     return kServiceFailed;

@@ -1,8 +1,8 @@
 #pragma once
 
 // What the command needs of the operating system besides the library: the
-// duties of a requester process, the terminal, Ctrl-C, and running a command while the shadow
-// copies exist.
+// duties of a requester process, the checks of `frostcap doctor`, the
+// terminal, Ctrl-C, and running a command while the shadow copies exist.
 
 #include <string>
 #include <utility>
@@ -10,7 +10,7 @@
 
 namespace frostcap::cli {
 
-// One finding about this machine: what was found and, unless all is well,
+// One finding of `frostcap doctor`: what was found and, unless all is well,
 // what the operator can do about it.
 enum class Verdict { kOk, kProblem, kCannotTell };
 struct Check {
@@ -36,6 +36,10 @@ struct HostSetup {
   Check com;
 };
 HostSetup prepareHost();
+
+// The checks of the operating system that `frostcap doctor` makes, in the
+// order it prints them (the COM line comes from prepareHost).
+std::vector<Check> systemChecks();
 
 bool stderrIsTerminal();
 

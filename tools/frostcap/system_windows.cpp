@@ -6,10 +6,12 @@
 #include <objidl.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/utf_codec.h"
 #include "system.h"
@@ -24,6 +26,34 @@ std::string hex(HRESULT status) {
   return text;
 }
 
+std::string lastError() { return "error " + std::to_string(GetLastError()); }
+
+// A kernel or service handle, closed when it goes out of scope.
+template <typename Handle, auto Close>
+class Owned {
+ public:
+  explicit Owned(Handle handle) : handle_(handle) {}
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  ~Owned() {
+    if (handle_ != nullptr) Close(handle_);
+  }
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  Handle handle_;
+};
+using KernelHandle = Owned<HANDLE, CloseHandle>;
+using ServiceHandle = Owned<SC_HANDLE, CloseServiceHandle>;
+
+// Wine answers most calls as Windows does but has no shadow copy service, so
+// some findings there say what cannot be known rather than what is wrong.
+bool underWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 // COM's own catching of fatal exceptions in incoming calls would hide a crash
 // during a writer's callback and leave the process in an unknown state.
 HRESULT stopComCatchingExceptions() {
@@ -33,6 +63,157 @@ HRESULT stopComCatchingExceptions() {
   if (SUCCEEDED(status))
     status = options->Set(COMGLB_EXCEPTION_HANDLING, COMGLB_EXCEPTION_DONOT_HANDLE);
   return status;
+}
+
+Check elevation(HANDLE token) {
+  Check check{"elevated token"};
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (token == nullptr ||
+      !GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
+    check.finding = "the process token could not be read (" + lastError() + ")";
+    return check;
+  }
+  if (elevation.TokenIsElevated != 0) {
+    check.verdict = Verdict::kOk;
+    check.finding = "the process runs elevated";
+  } else {
+    check.verdict = Verdict::kProblem;
+    check.finding = "the process does not run elevated; the service refuses to start a backup";
+    check.advice = "run from an elevated prompt (Run as administrator) or as a service";
+  }
+  return check;
+}
+
+Check backupPrivilege(HANDLE token) {
+  Check check{"backup privilege"};
+  LUID backup{};
+  DWORD size = 0;
+  if (token != nullptr && LookupPrivilegeValueW(nullptr, L"SeBackupPrivilege", &backup)) {
+    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+  }
+  std::vector<std::byte> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
+    check.finding = "the token's privileges could not be read (" + lastError() + ")";
+    return check;
+  }
+  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+    if (entry.Luid.LowPart != backup.LowPart || entry.Luid.HighPart != backup.HighPart) continue;
+    check.verdict = Verdict::kOk;
+    check.finding = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0
+                        ? "SeBackupPrivilege is held and enabled"
+                        : "SeBackupPrivilege is held, not enabled: a program that reads the "
+                          "shadow copies enables it in its own token first";
+    return check;
+  }
+  check.verdict = Verdict::kProblem;
+  check.finding =
+      "SeBackupPrivilege is not held: files that this account may not read stay "
+      "unreadable in the shadow copies";
+  check.advice = "run as an administrator (elevated) or as a member of Backup Operators";
+  return check;
+}
+
+Check bitness() {
+  Check check{"64-bit"};
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  SYSTEM_INFO system{};
+  GetNativeSystemInfo(&system);
+  if (wow64 || sizeof(void*) != 8) {
+    check.verdict = Verdict::kProblem;
+    check.finding = wow64 ? "a 32-bit process on a 64-bit system: the service refuses requesters "
+                            "that run under WOW64"
+                          : "a 32-bit system";
+    check.advice = "use the 64-bit frostcap on 64-bit Windows";
+  } else if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64) {
+    check.verdict = Verdict::kOk;
+    check.finding = "a 64-bit process on a 64-bit system (x64)";
+  } else {
+    check.finding = "an x64 process on a system of processor architecture " +
+                    std::to_string(system.wProcessorArchitecture) +
+                    ", where the library has not been tried";
+    check.advice = "try a snapshot before relying on it";
+  }
+  return check;
+}
+
+std::string serviceState(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED:
+      return "stopped";
+    case SERVICE_START_PENDING:
+      return "starting";
+    case SERVICE_STOP_PENDING:
+      return "stopping";
+    case SERVICE_RUNNING:
+      return "running";
+    default:
+      return "in state " + std::to_string(state);
+  }
+}
+
+std::string startType(DWORD type) {
+  switch (type) {
+    case SERVICE_AUTO_START:
+      return "automatic";
+    case SERVICE_DEMAND_START:
+      return "manual (it starts when a backup asks for it)";
+    case SERVICE_DISABLED:
+      return "disabled";
+    default:
+      return "of start type " + std::to_string(type);
+  }
+}
+
+Check shadowCopyService() {
+  Check check{"shadow copy service"};
+  const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    check.finding = "the service control manager could not be opened (" + lastError() + ")";
+    return check;
+  }
+  const ServiceHandle service(
+      OpenServiceW(manager.get(), L"VSS", SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
+  if (!service) {
+    const DWORD error = GetLastError();
+    check.finding = "the service VSS could not be opened (error " + std::to_string(error) + ")";
+    if (error == ERROR_SERVICE_DOES_NOT_EXIST && underWine()) {
+      check.finding = "Wine has no shadow copy service (VSS), so its state cannot be known here";
+      check.advice = "run this check on Windows";
+    } else if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
+      check.verdict = Verdict::kProblem;
+      check.finding = "the service VSS does not exist on this system";
+      check.advice = "this edition of Windows has no shadow copy service; repair or use another";
+    }
+    return check;
+  }
+  SERVICE_STATUS_PROCESS status{};
+  DWORD size = 0;
+  if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                            sizeof status, &size)) {
+    check.finding = "the state of VSS could not be read (" + lastError() + ")";
+    return check;
+  }
+  QueryServiceConfigW(service.get(), nullptr, 0, &size);
+  std::vector<std::byte> buffer(size);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (size == 0 || !QueryServiceConfigW(service.get(), config, size, &size)) {
+    check.finding = "VSS is " + serviceState(status.dwCurrentState) +
+                    "; its start type could not be read (" + lastError() + ")";
+    return check;
+  }
+  check.finding = "VSS is " + serviceState(status.dwCurrentState) + ", start type " +
+                  startType(config->dwStartType);
+  if (config->dwStartType == SERVICE_DISABLED) {
+    check.verdict = Verdict::kProblem;
+    check.advice = "set its start type to manual: sc config VSS start= demand";
+  } else {
+    check.verdict = Verdict::kOk;
+  }
+  return check;
 }
 
 std::atomic<bool> interruptFlag{false};
@@ -123,6 +304,13 @@ HostSetup prepareHost() {
         "impersonation, static cloaking); fatal exceptions not caught by COM";
   }
   return setup;
+}
+
+std::vector<Check> systemChecks() {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) opened = nullptr;
+  const KernelHandle token(opened);
+  return {elevation(token.get()), backupPrivilege(token.get()), bitness(), shadowCopyService()};
 }
 
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
