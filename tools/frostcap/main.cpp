@@ -379,9 +379,9 @@ int run(int argc, char** argv) {
   CLI::App app{"Point-in-time shadow copies of volumes, for backups.", "frostcap"};
   app.require_subcommand(1);
   app.footer(
-      "Exit codes: 0 success; 1 the service or a writer failed; 2 usage or scenario error;\n"
-      "127 the --exec command could not be started; 130 interrupted (Ctrl-C); otherwise the\n"
-      "--exec command's own exit code.");
+      "Exit codes: 0 success; 1 the service or a writer failed, or a check of doctor did not\n"
+      "pass; 2 usage or scenario error; 127 the --exec command could not be started; 130\n"
+      "interrupted (Ctrl-C); otherwise the --exec command's own exit code.");
   app.add_flag("--json", options.json, "Print one JSON document, with the time of every call");
   app.add_flag("--raw", options.raw, "Print messages with their tokens, untranslated");
   if (canSimulate()) {
