@@ -1,6 +1,9 @@
 #include "inventory/file_expansion.h"
 
+#include <cstddef>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 #include "frame/messages.h"
 #include "inventory/path_translation.h"
@@ -15,6 +18,63 @@ constexpr std::uint32_t kFileNotFound = 2;  // nothing matched
 constexpr std::uint32_t kPathNotFound = 3;  // no such directory
 
 bool isDotEntry(std::u16string_view name) { return name == u"." || name == u".."; }
+
+// What the system would see of a text: nothing after an embedded NUL.
+void cutAtNul(std::u16string& text) {
+  const std::size_t nul = text.find(u'\0');
+  if (nul != std::u16string::npos) text.resize(nul);
+}
+
+// How many leading units of a directory no ".." may climb above: the longest
+// volume the host named that it lies on, else the drive or share it starts
+// with (X:\, \\server\share\, \\?\X:\).
+std::size_t rootLength(std::u16string_view directory, const std::vector<std::u16string>& volumes) {
+  std::size_t root = 0;
+  for (const std::u16string& volume : volumes) {
+    if (volume.size() > root && startsWithIgnoringCase(directory, volume)) root = volume.size();
+  }
+  if (root != 0) return root;
+  std::size_t start = 0;
+  std::size_t separators = 1;  // X:\ ends at its first backslash
+  if (directory.starts_with(u"\\\\?\\")) {
+    start = 4;
+  } else if (directory.starts_with(u"\\\\")) {
+    start = 2;
+    separators = 2;  // \\server\share\ ends at the second one after the name
+  }
+  std::size_t end = start;
+  for (; separators != 0; --separators) {
+    end = directory.find(u'\\', end);
+    if (end == std::u16string_view::npos) return 0;
+    ++end;
+  }
+  return end;
+}
+
+// `directory` (empty or ending with a backslash) with its "." and ".."
+// components resolved, never above its first `root` units: a writer's
+// descriptor may name its files relative to another folder, but no search may
+// leave the volume or shadow copy it names. Unchanged when it has no such
+// component.
+std::u16string resolveDots(const std::u16string& directory, std::size_t root) {
+  std::vector<std::u16string_view> kept;
+  bool changed = false;
+  std::size_t start = root;
+  for (std::size_t end; (end = directory.find(u'\\', start)) != std::u16string::npos;
+       start = end + 1) {
+    const std::u16string_view component = std::u16string_view(directory).substr(start, end - start);
+    if (isDotEntry(component)) {
+      changed = true;
+      if (component == u".." && !kept.empty()) kept.pop_back();
+    } else {
+      kept.push_back(component);
+    }
+  }
+  if (!changed) return directory;
+  std::u16string resolved = directory.substr(0, root);
+  for (const std::u16string_view component : kept) resolved.append(component).push_back(u'\\');
+  return resolved;
+}
 
 }  // namespace
 
@@ -44,8 +104,19 @@ StepResult expandFileDescriptor(const Snapshot& snapshot, vss::FileDescriptor& d
     path = std::move(*expanded);
   }
 
+  // The search lists the folder the path and the specification name together
+  // (a specification may carry folders of its own, as in Logs\*.log), and
+  // each record names an entry of that folder: the file the search found.
+  cutAtNul(*path);
+  cutAtNul(filespec);
+  const std::size_t split = filespec.rfind(u'\\') + 1;  // 0 without a folder
+  const std::u16string directory =
+      resolveDots(*path + filespec.substr(0, split), rootLength(*path, snapshot.volumePaths));
+  const std::u16string_view match = std::u16string_view(filespec).substr(split);
+
   const std::vector<std::u16string>& mountPaths = snapshot.mountPaths.entries();
-  const std::u16string pattern = translatePath(*path, snapshot.volumePaths, mountPaths) + filespec;
+  const std::u16string pattern =
+      translatePath(directory, snapshot.volumePaths, mountPaths).append(match);
   platform::DirectorySearch search(pattern);
   if (!search.started()) {
     const std::uint32_t error = search.error();
@@ -53,15 +124,16 @@ StepResult expandFileDescriptor(const Snapshot& snapshot, vss::FileDescriptor& d
       return StepResult::failure(u"FindFirstFile(" + pattern + u"): " +
                                  platform::systemErrorText(error));
     }
-    target.append(translatePath(*path + filespec, mountPaths, snapshot.volumePaths));
+    target.append(
+        translatePath(directory + std::u16string(match), mountPaths, snapshot.volumePaths));
     return StepResult::success();
   }
   do {
     const std::u16string_view name = search.name();
     if (isDotEntry(name)) continue;
     std::u16string record;
-    record.reserve(path->size() + name.size());
-    record.append(*path).append(name);
+    record.reserve(directory.size() + name.size());
+    record.append(directory).append(name);
     target.append(std::move(record));
   } while (search.next());
   return StepResult::success();

@@ -10,6 +10,8 @@ char16_t foldAscii(char16_t unit) {
   return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
 }
 
+}  // namespace
+
 bool startsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -17,8 +19,6 @@ bool startsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix
   }
   return true;
 }
-
-}  // namespace
 
 std::u16string translatePath(std::u16string_view path, const std::vector<std::u16string>& from,
                              const std::vector<std::u16string>& to) {

@@ -11,6 +11,10 @@ namespace frostcap {
 // (compared without regard to ASCII case) has that prefix replaced by to[i].
 // Every pair is tried on the result of the ones before. Nothing checks that a
 // match ends at a separator.
+// Whether `text` begins with `prefix`, compared as _wcsnicmp compares in the
+// run-time library's default locale: the ASCII letters without regard to case.
+bool startsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix);
+
 std::u16string translatePath(std::u16string_view path, const std::vector<std::u16string>& from,
                              const std::vector<std::u16string>& to);
 

@@ -5,6 +5,7 @@
 // POSIX one (platform/posix) that behaves the same for the inputs the library
 // gives it. Library code reaches the operating system only through here.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -60,10 +61,14 @@ std::uint32_t lastError() noexcept;
 // the system has no text. A text with insert sequences comes back raw.
 std::u16string systemErrorText(std::uint32_t code);
 
+// The system's limit on an expanded environment text, in UTF-16 units with
+// the terminating null.
+inline constexpr std::size_t kEnvironmentLimit = 32768;
+
 // ExpandEnvironmentStringsW: every %NAME% of a defined variable replaced by
 // its value; an undefined name and an unmatched % stay as written. Nothing on
-// failure, with lastError() telling why. A result longer than the first
-// 32,768-unit buffer is not cut: the buffer grows to what the system asks for.
+// failure, with lastError() telling why; a result that does not fit the
+// system's limit fails with ERROR_INSUFFICIENT_BUFFER (122).
 std::optional<std::u16string> expandEnvironment(const std::u16string& text);
 
 // A one-level wildcard listing of a directory (FindFirstFileW, FindNextFileW,

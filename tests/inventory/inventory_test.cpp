@@ -124,6 +124,48 @@ TEST_F(Inventory, ComponentsBelowASelectedOneContributeTheirFiles) {
   EXPECT_EQ(records.size(), 5u);
 }
 
+// Careless or hostile descriptors: a specification with folders of its own,
+// ".." components, an embedded NUL. Each record names a file the search
+// found, and no search leaves the volume the descriptor's path lies on.
+TEST_F(Inventory, EachRecordNamesWhatTheSearchFoundInsideTheVolume) {
+  const struct {
+    const char* what;
+    FileSpec file;
+    std::vector<std::u16string> records;
+  } kCases[] = {
+      {"a folder in the specification",
+       descriptor(live(u""), u"logs\\*.log"),
+       {live(u"logs\\a.log"), live(u"logs\\b.log")}},
+      {"a folder up and down again",
+       descriptor(live(u"db\\..\\logs"), u"a.log"),
+       {live(u"logs\\a.log")}},
+      {"more folders up than the volume has",
+       descriptor(live(u"db"), u"..\\..\\..\\d*"),
+       {live(u"db"), live(u"docs")}},
+      {"a sibling of the volume",
+       descriptor(live(u"..\\shadow"), u"*"),
+       {live(u"shadow\\*")}},
+      {"an embedded NUL", descriptor(live(u"db"), std::u16string(u"main.edb\0..\\*", 13)),
+       {live(u"db\\main.edb")}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ModelService fresh;
+    fresh.writers = twoWriters();
+    fresh.writers[0].components[0].files = {c.file};
+    fresh.volumes = ModelService::volumesNamed({volume});
+    frostcap_snapshot* other = frostcap_snapshot_new();
+    frostcap_snapshot_addWriterDatabaseComponentFallback(
+        other, host(kDatabaseWriterId), host(u"Store\\Main"), host(u"Mail"), host(u""));
+    frostcap_snapshot_addVolumePath(other, host(volume));
+    ASSERT_EQ(frostcap_snapshot_perform_a(other), 0);
+    frostcap_snapshot_loadWriterFileInfo(other);
+    EXPECT_EQ(sorted(drain(other, frostcap_snapshot_getNextWriterFileInfo)), c.records);
+    EXPECT_TRUE(drain(other, frostcap_snapshot_getNextMessage).empty());
+    frostcap_snapshot_free(other, 0);
+  }
+}
+
 TEST_F(Inventory, ExpandsEnvironmentReferencesAfterAddingTheBackslash) {
   const std::u16string variable = u"FROSTCAP_INVENTORY_TEST_DIR";
   ASSERT_TRUE(setEnvironment(variable, live(u"db")));

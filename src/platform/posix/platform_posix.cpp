@@ -159,6 +159,7 @@ const char* findVariable(std::u16string_view name) {
 }  // namespace
 
 std::optional<std::u16string> expandEnvironment(const std::u16string& text) {
+  constexpr std::uint32_t kInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
   std::u16string out;
   out.reserve(text.size());
   std::size_t pos = 0;
@@ -178,6 +179,11 @@ std::optional<std::u16string> expandEnvironment(const std::u16string& text) {
     pos = close + 1;
   }
   out.append(text, pos);
+  // The system's limit: a longer result fails as Windows fails it.
+  if (out.size() >= kEnvironmentLimit) {
+    setLastError(kInsufficientBuffer);
+    return std::nullopt;
+  }
   return out;
 }
 

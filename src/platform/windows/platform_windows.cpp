@@ -103,24 +103,23 @@ std::u16string systemErrorText(std::uint32_t code) {
 }
 
 std::optional<std::u16string> expandEnvironment(const std::u16string& text) {
-  // The system's limit on environment text; a longer result asks for more.
-  constexpr DWORD kFirstBufferUnits = 32768;
-  std::vector<wchar_t> buffer(kFirstBufferUnits);
-  for (;;) {
-    const DWORD size = static_cast<DWORD>(buffer.size());
-    SetLastError(0);
-    const DWORD needed = ExpandEnvironmentStringsW(asWide(text.c_str()), buffer.data(), size);
-    if (needed == 0) return std::nullopt;
-    if (needed > size) {
-      buffer.assign(needed, L'\0');
-      continue;
-    }
-    // Wine cannot expand past its limit and then returns the size of the
-    // buffer, not the size it needs, having filled it with a cut text; only
-    // the error it sets tells that apart from a result that just fits.
-    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
-    return std::u16string(asUtf16(buffer.data()), needed - 1);
+  // The system's limit on environment text, terminating null included. A
+  // longer result fails rather than growing the buffer: a path that long
+  // names nothing a search could open.
+  std::vector<wchar_t> buffer(kEnvironmentLimit);
+  const DWORD size = static_cast<DWORD>(buffer.size());
+  SetLastError(0);
+  const DWORD needed = ExpandEnvironmentStringsW(asWide(text.c_str()), buffer.data(), size);
+  if (needed == 0) return std::nullopt;
+  if (needed > size) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return std::nullopt;
   }
+  // Wine cannot expand past its limit and then returns the size of the
+  // buffer, not the size it needs, having filled it with a cut text; only
+  // the error it sets tells that apart from a result that just fits.
+  if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+  return std::u16string(asUtf16(buffer.data()), needed - 1);
 }
 
 }  // namespace frostcap::platform
