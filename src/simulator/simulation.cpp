@@ -18,6 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+Status create(const std::shared_ptr<ServiceState>& state,
+              std::unique_ptr<ModelBackupComponents>& out) {
+  const Status status = state->enter("CreateVssBackupComponents");
+  if (!failed(status)) out = makeBackupComponents(state);
+  return status;
+}
+
 class ScenarioSimulation final : public Simulation {
  public:
   explicit ScenarioSimulation(Scenario scenario)
@@ -37,8 +44,9 @@ class ScenarioSimulation final : public Simulation {
     std::shared_ptr<ServiceState> state = state_;
     previousFactory_ =
         vss::setBackupComponentsFactory([state](std::unique_ptr<vss::BackupComponents>& out) {
-          const Status status = state->enter("CreateVssBackupComponents");
-          if (!failed(status)) out = makeBackupComponents(state);
+          std::unique_ptr<ModelBackupComponents> made;
+          const Status status = create(state, made);
+          if (!failed(status)) out = std::move(made);
           return status;
         });
     std::weak_ptr<ServiceState> weak = state_;
@@ -55,6 +63,14 @@ class ScenarioSimulation final : public Simulation {
             return std::nullopt;
           }
         });
+  }
+
+  Status createBackupComponents(std::unique_ptr<ModelBackupComponents>& out) override {
+    return create(state_, out);
+  }
+
+  void note(const std::string& call, std::string text) override {
+    state_->note(call, std::move(text));
   }
 
   const std::vector<RecordEntry>& record() const override { return state_->record(); }
