@@ -28,7 +28,14 @@ void Run::misuse(const std::string& text) noexcept {
   try {
     simulation_->note("Misuse", text);
   } catch (...) {
+    return;
   }
+  bool done = false;
+  {
+    const std::lock_guard lock(mutex_);
+    done = backups_ == 0;
+  }
+  if (done) write();
 }
 
 void Run::objectHeld(const char* name, int change) noexcept {
@@ -75,10 +82,25 @@ std::string Run::ledgerText() {
          ",strings=" + (strings ? std::to_string(*strings) : std::string("unwatched")) + ")";
 }
 
-void Run::drawUp() noexcept {
+void Run::drawUp(bool onlyIfChanged) noexcept {
   try {
-    simulation_->note("Ledger", ledgerText());
-    if (!recordFile_.empty()) simulation_->writeRecord(recordFile_);
+    const std::string ledger = ledgerText();
+    if (onlyIfChanged && simulation_->record().size() == writtenUpTo_ && ledger == lastLedger_) {
+      return;
+    }
+    simulation_->note("Ledger", ledger);
+    lastLedger_ = ledger;
+  } catch (...) {
+    return;
+  }
+  write();
+}
+
+void Run::write() noexcept {
+  writtenUpTo_ = simulation_->record().size();
+  if (recordFile_.empty()) return;
+  try {
+    simulation_->writeRecord(recordFile_);
   } catch (const std::exception& error) {
     complain(error.what());
   } catch (...) {

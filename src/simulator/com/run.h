@@ -41,7 +41,9 @@ class Run {
     return object;
   }
 
-  // Records a caller's misuse as a "Misuse" entry. Never throws.
+  // Records a caller's misuse as a "Misuse" entry, and writes the record at
+  // once if no backup-components object is left to be released. Never
+  // throws.
   void misuse(const std::string& text) noexcept;
 
   // The ledger, by how much each count changes. An object is held from its
@@ -54,9 +56,10 @@ class Run {
   void backupHeld(int change) noexcept;
 
   // Adds the ledger to the record, as a "Ledger" entry, and writes the record
-  // to its file. Never throws: a record that cannot be written is reported on
-  // standard error.
-  void drawUp() noexcept;
+  // to its file. With `onlyIfChanged`, nothing is done when neither the
+  // record nor the ledger changed since they were last written. Never throws: a record
+  // that cannot be written is reported on standard error.
+  void drawUp(bool onlyIfChanged = false) noexcept;
 
   // At the end of the process: lets go of what the objects still held by the
   // caller hold, so that their shadow copies end with the process as the
@@ -65,6 +68,7 @@ class Run {
 
  private:
   std::string ledgerText();
+  void write() noexcept;
 
   std::unique_ptr<Simulation> simulation_;
   const std::filesystem::path recordFile_;
@@ -75,6 +79,8 @@ class Run {
   int snapshotProperties_ = 0;
   int backups_ = 0;
   bool ending_ = false;
+  std::size_t writtenUpTo_ = 0;  // the record's length when last written
+  std::string lastLedger_;
 };
 
 // Says what went wrong with the files the model was given, where a developer

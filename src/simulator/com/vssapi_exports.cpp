@@ -9,8 +9,9 @@
 // object is made. While they name the same files, the objects share one run
 // of the model: one record, shadow copies and planned faults counted on.
 // When either changes, the next object starts a new run from the scenario.
-// The record is written whenever a run's last backup-components object is
-// released, and once more when the process ends, each time with the ledger.
+// The record is written, with the ledger, whenever a run's last
+// backup-components object is released or a creation fails, and once more
+// when the process ends if anything happened since.
 
 #include "platform/windows/windows_support.h"
 // windows_support.h first: it fixes the Windows version for what follows.
@@ -136,12 +137,13 @@ HRESULT createBackupComponents(IVssBackupComponents** backup) {
 }
 
 // The process is ending: every run's record is written with its final
-// ledger, and what hosts never released lets go of its shadow copies.
+// ledger, unless nothing happened since the last, and what hosts never
+// released lets go of its shadow copies.
 void endRuns() noexcept {
   Runs& state = runs();
   const std::lock_guard lock(state.mutex);
   for (const auto& run : state.all) {
-    run->drawUp();
+    run->drawUp(true);
     run->endHeldObjects();
   }
 }
