@@ -67,6 +67,15 @@ void Run::backupHeld(int change) noexcept {
   if (last) drawUp();
 }
 
+void Run::backupRefused() noexcept {
+  bool none = false;
+  {
+    const std::lock_guard lock(mutex_);
+    none = backups_ == 0;
+  }
+  if (none) drawUp();
+}
+
 std::string Run::ledgerText() {
   const std::lock_guard lock(mutex_);
   int objects = 0;

@@ -54,6 +54,9 @@ class Run {
   // Backup-components objects: when the last one is released, the run draws
   // up its ledger.
   void backupHeld(int change) noexcept;
+  // A backup-components object the model refused to make: with none left to
+  // be released, the run draws up its ledger now.
+  void backupRefused() noexcept;
 
   // Adds the ledger to the record, as a "Ledger" entry, and writes the record
   // to its file. With `onlyIfChanged`, nothing is done when neither the

@@ -128,8 +128,7 @@ HRESULT createBackupComponents(IVssBackupComponents** backup) {
   std::unique_ptr<ModelBackupComponents> model;
   status = run->simulation().createBackupComponents(model);
   if (failed(status)) {
-    // No backup of this run may ever be released, so its ledger is drawn up now.
-    run->drawUp();
+    run->backupRefused();
     return status;
   }
   *backup = makeBackupComponentsFace(*run, std::move(model));
@@ -141,7 +140,10 @@ HRESULT createBackupComponents(IVssBackupComponents** backup) {
 // released lets go of its shadow copies.
 void endRuns() noexcept {
   Runs& state = runs();
-  const std::lock_guard lock(state.mutex);
+  // A thread ended in the middle of a call may have left the lock taken;
+  // the process must end all the same.
+  const std::unique_lock lock(state.mutex, std::try_to_lock);
+  if (!lock.owns_lock()) return;
   for (const auto& run : state.all) {
     run->drawUp(true);
     run->endHeldObjects();
