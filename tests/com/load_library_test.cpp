@@ -125,7 +125,7 @@ TEST_F(LoadedLibrary, ReportsAModelWithoutAUsableScenario) {
   const struct {
     const wchar_t* scenario;
     DWORD status;
-    const char* reason;  // the start of the record's one entry
+    const char* reason;  // found in the record's one entry
   } kCases[] = {
       {nullptr, 0x800700CB, "FROSTCAP_SIM_SCENARIO names no scenario file"},
       {L"missing.json", 0x80070002, "missing.json: cannot be read"},
@@ -141,12 +141,7 @@ TEST_F(LoadedLibrary, ReportsAModelWithoutAUsableScenario) {
     frostcap_snapshot* handle = create();
     addVolume(handle, L"C:\\");
     EXPECT_EQ(performA(handle), 1);
-    std::vector<std::wstring> messages;
-    size_t length = 0;
-    for (const wchar_t* text = nextMessage(handle, &length); length != 0;
-         text = nextMessage(handle, &length)) {
-      messages.emplace_back(text, length);
-    }
+    const std::vector<std::wstring> messages = drain(handle, nextMessage);
     wchar_t code[16] = {};
     std::swprintf(code, 16, L"0x%08x", static_cast<unsigned>(c.status));
     EXPECT_EQ(messages,
