@@ -176,8 +176,9 @@ TEST(ModelExample, TakesItsSnapshotAndListsTheCatalogue) {
   const std::vector<Entry> record = files.record();
   std::vector<std::string> verdicts;
   for (const Entry& entry : record) {
-    if (entry.call == "SetBackupSucceeded")
+    if (entry.call == "SetBackupSucceeded") {
       verdicts.push_back(entry.text.substr(entry.text.rfind(',')));
+    }
   }
   EXPECT_EQ(verdicts, (std::vector<std::string>{",true)", ",true)"}));
   ASSERT_GE(record.size(), 2u);
@@ -283,8 +284,8 @@ TEST(ModelExample, StatusesReachTheHostUnchanged) {
 }
 
 // Every call of the example's backup fails in turn, and so does the outcome
-// of every asynchronous operation: whatever fails, the host gets everything
-// handed back to the model and misuses nothing.
+// of every asynchronous operation: whatever fails, the host hands back
+// everything it got from the model and misuses nothing.
 TEST(ModelFaults, EveryCallOfTheExampleFailsAndTheLedgerBalances) {
   std::vector<Entry> calls;
   {
