@@ -18,8 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Status createFor(const std::shared_ptr<ServiceState>& state,
-                 std::unique_ptr<vss::BackupComponents>& out) {
+Status create(const std::shared_ptr<ServiceState>& state,
+              std::unique_ptr<ModelBackupComponents>& out) {
   const Status status = state->enter("CreateVssBackupComponents");
   if (!failed(status)) out = makeBackupComponents(state);
   return status;
@@ -44,7 +44,10 @@ class ScenarioSimulation final : public Simulation {
     std::shared_ptr<ServiceState> state = state_;
     previousFactory_ =
         vss::setBackupComponentsFactory([state](std::unique_ptr<vss::BackupComponents>& out) {
-          return createFor(state, out);
+          std::unique_ptr<ModelBackupComponents> made;
+          const Status status = create(state, made);
+          if (!failed(status)) out = std::move(made);
+          return status;
         });
     std::weak_ptr<ServiceState> weak = state_;
     previousResolver_ =
@@ -62,6 +65,14 @@ class ScenarioSimulation final : public Simulation {
         });
   }
 
+  Status createBackupComponents(std::unique_ptr<ModelBackupComponents>& out) override {
+    return create(state_, out);
+  }
+
+  void note(const std::string& call, std::string text) override {
+    state_->note(call, std::move(text));
+  }
+
   const std::vector<RecordEntry>& record() const override { return state_->record(); }
 
   void writeRecord(const fs::path& file) const override {
@@ -76,10 +87,6 @@ class ScenarioSimulation final : public Simulation {
 
   std::optional<fs::path> hostPath(std::u16string_view path) const override {
     return state_->hostPath(path);
-  }
-
-  Status create(std::unique_ptr<vss::BackupComponents>& out) override {
-    return createFor(state_, out);
   }
 
   void plan(const FaultSpec& fault) override { state_->plan(fault); }

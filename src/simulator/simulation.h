@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "status/status.h"
-#include "vss/seam.h"
 
 namespace frostcap::simulator {
+
+class ModelBackupComponents;
 
 // A scenario that cannot be read: the message names the file, the position
 // and what was expected there.
@@ -75,9 +76,14 @@ class Simulation {
   // destroyed.
   virtual void install() = 0;
 
-  // A new backup-components object, as CreateVssBackupComponents hands one
-  // out: what the installed service does for the library.
-  virtual Status create(std::unique_ptr<vss::BackupComponents>& out) = 0;
+  // A new backup-components object of this simulation's service, as
+  // CreateVssBackupComponents makes one, for a door to the model other than
+  // the library's seam (the COM objects of the model's vssapi.dll). Returns
+  // the status that call answers; `out` is set only on success.
+  virtual Status createBackupComponents(std::unique_ptr<ModelBackupComponents>& out) = 0;
+  // Adds an entry to the record that is not a call the service received,
+  // such as a caller's misuse that a door to the model noticed.
+  virtual void note(const std::string& call, std::string text) = 0;
 
   // Every call the service received, in order, for checking and for writing
   // out (one JSON object per line) when the host asks for it. Besides the

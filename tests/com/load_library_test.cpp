@@ -1,6 +1,6 @@
-// frostcap.dll as a host loads it: from beside the host's program, with
-// LoadLibraryW, every function found by name and by ordinal, and nothing of
-// the library linked in. The build copies the DLL next to this program.
+// frostcap.dll as a host loads it: every function found by name and by
+// ordinal, the version resource, and what a host sees when the model's
+// vssapi.dll has no usable scenario.
 
 #include "platform/windows/windows_support.h"
 // windows_support.h first: it fixes the Windows version for what follows.
@@ -9,11 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "com/loaded_library.h"
 #include "frostcap.h"
 
+namespace frostcap::test {
 namespace {
 
 // In ordinal order, 1 to 19: the alphabetical order of the names.
@@ -38,25 +42,6 @@ constexpr const char* kExports[] = {
     "frostcap_snapshot_setIncrementalMode",
     "frostcap_snapshot_setUseSystemProvider",
 };
-
-std::wstring besideThisProgram(const wchar_t* file) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return path.substr(0, path.find_last_of(L'\\') + 1) + file;
-}
-
-bool underWine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 // What the library shows for a status that is not the service's own: the
 // system's text without its final line break, or the fixed fallback.
@@ -118,9 +103,9 @@ TEST_F(LoadedLibrary, FindsEveryFunctionByNameAndByItsOrdinal) {
   EXPECT_EQ(GetProcAddress(module_, MAKEINTRESOURCEA(ordinal + 1)), nullptr);
 }
 
-TEST_F(LoadedLibrary, ReportsAServiceThatCannotCreateTheBackup) {
-  // A real system may well create the backup; Wine's service never does.
-  if (!underWine()) GTEST_SKIP() << "needs a service that answers E_NOTIMPL";
+// Without a scenario it can use, the model refuses to make the backup with a
+// status of the system's, and says why as the one entry of its record.
+TEST_F(LoadedLibrary, ReportsAModelWithoutAUsableScenario) {
   const auto init = resolve<decltype(frostcap_library_init)>("frostcap_library_init");
   const auto create = resolve<decltype(frostcap_snapshot_new)>("frostcap_snapshot_new");
   const auto addVolume =
@@ -132,20 +117,47 @@ TEST_F(LoadedLibrary, ReportsAServiceThatCannotCreateTheBackup) {
   const auto release = resolve<decltype(frostcap_snapshot_free)>("frostcap_snapshot_free");
   ASSERT_FALSE(HasFailure());
 
-  init();
-  frostcap_snapshot* handle = create();
-  ASSERT_NE(handle, nullptr);
-  addVolume(handle, L"C:\\");
-  EXPECT_EQ(performA(handle), 1);
-  std::vector<std::wstring> messages;
-  size_t length = 0;
-  for (const wchar_t* text = nextMessage(handle, &length); length != 0;
-       text = nextMessage(handle, &length)) {
-    messages.emplace_back(text, length);
+  namespace fs = std::filesystem;
+  const fs::path folder =
+      fs::temp_directory_path() / ("frostcap-load-" + std::to_string(GetCurrentProcessId()));
+  fs::create_directories(folder);
+  std::ofstream(folder / "broken.json") << "{\"volumes\": [";
+  const struct {
+    const wchar_t* scenario;
+    DWORD status;
+    const char* reason;  // found in the record's one entry
+  } kCases[] = {
+      {nullptr, 0x800700CB, "FROSTCAP_SIM_SCENARIO names no scenario file"},
+      {L"missing.json", 0x80070002, "missing.json: cannot be read"},
+      {L"broken.json", 0x8007000D, "broken.json:1:"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.reason);
+    const fs::path record = folder / "record.jsonl";
+    const std::wstring scenario = c.scenario != nullptr ? (folder / c.scenario).wstring() : L"";
+    SetEnvironmentVariableW(L"FROSTCAP_SIM_SCENARIO", c.scenario ? scenario.c_str() : nullptr);
+    SetEnvironmentVariableW(L"FROSTCAP_SIM_RECORD", record.c_str());
+    init();
+    frostcap_snapshot* handle = create();
+    addVolume(handle, L"C:\\");
+    EXPECT_EQ(performA(handle), 1);
+    const std::vector<std::wstring> messages = drain(handle, nextMessage);
+    wchar_t code[16] = {};
+    std::swprintf(code, 16, L"0x%08x", static_cast<unsigned>(c.status));
+    EXPECT_EQ(messages,
+              std::vector<std::wstring>{L"{FATAL_PREFIX}{ERR_INIT_VSS} (" + std::wstring(code) +
+                                        L": " + describe(c.status) + L")"});
+    release(handle, 0);
+    std::ifstream in(record);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line.rfind("{\"call\":\"Scenario\",\"text\":\"", 0), 0u) << line;
+    EXPECT_NE(line.find(c.reason), std::string::npos) << line;
   }
-  EXPECT_EQ(messages, std::vector<std::wstring>{L"{FATAL_PREFIX}{ERR_INIT_VSS} (0x80004001: " +
-                                                describe(0x80004001) + L")"});
-  release(handle, 0);
+  SetEnvironmentVariableW(L"FROSTCAP_SIM_SCENARIO", nullptr);
+  SetEnvironmentVariableW(L"FROSTCAP_SIM_RECORD", nullptr);
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
 }
 
 TEST_F(LoadedLibrary, CarriesTheVersionHostsCompileAgainst) {
@@ -175,3 +187,4 @@ TEST_F(LoadedLibrary, CarriesTheVersionHostsCompileAgainst) {
 }
 
 }  // namespace
+}  // namespace frostcap::test

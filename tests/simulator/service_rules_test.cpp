@@ -61,7 +61,9 @@ const WriterSpec kDocs = writer(kDocsClass, 2, u"Docs", {{2, u"", u"Files", true
 class Requester {
  public:
   explicit Requester(Scenario scenario) : model_(Simulation::fromScenario(std::move(scenario))) {
-    EXPECT_EQ(model_->create(backup_), 0);
+    std::unique_ptr<simulator::ModelBackupComponents> made;
+    EXPECT_EQ(model_->createBackupComponents(made), 0);
+    backup_ = std::move(made);
   }
 
   vss::BackupComponents& backup() { return *backup_; }

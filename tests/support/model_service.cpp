@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "simulator/backup_components.h"
 #include "simulator/writer_objects.h"
 
 namespace frostcap::test {
@@ -23,8 +24,13 @@ bool isCall(const simulator::RecordEntry& entry) {
 }  // namespace
 
 ModelService::ModelService()
-    : previousFactory_(vss::setBackupComponentsFactory(
-          [this](std::unique_ptr<vss::BackupComponents>& out) { return model().create(out); })) {}
+    : previousFactory_(
+          vss::setBackupComponentsFactory([this](std::unique_ptr<vss::BackupComponents>& out) {
+            std::unique_ptr<simulator::ModelBackupComponents> made;
+            const Status status = model().createBackupComponents(made);
+            out = std::move(made);
+            return status;
+          })) {}
 
 ModelService::~ModelService() { vss::setBackupComponentsFactory(std::move(previousFactory_)); }
 
@@ -99,7 +105,9 @@ std::vector<std::string> ModelService::breaches() const { return entries("Breach
 
 std::vector<std::string> ModelService::misuses() const { return entries("Misuse"); }
 
-simulator::Ledger ModelService::ledger() const { return model_ ? model_->ledger() : simulator::Ledger{}; }
+simulator::Ledger ModelService::ledger() const {
+  return model_ ? model_->ledger() : simulator::Ledger{};
+}
 
 std::vector<simulator::Volume> ModelService::volumesNamed(std::vector<std::u16string> names) {
   std::vector<simulator::Volume> volumes;

@@ -1,22 +1,24 @@
-#include "com/task_allocations.h"
+#include "simulator/com/task_memory.h"
 
 #include <objbase.h>
 
+#include <atomic>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
-#include <set>
 
-namespace frostcap::test::shim {
+namespace frostcap::simulator::com {
 namespace {
 
-// Set while the shim itself allocates: only those blocks are accounted for.
-thread_local bool marking = false;
+// Whose blocks the face is allocating on this thread, if any: only those
+// blocks are accounted for.
+thread_local const void* marking = nullptr;
 
 class MarkingScope {
  public:
-  MarkingScope() { marking = true; }
-  ~MarkingScope() { marking = false; }
+  explicit MarkingScope(const void* owner) { marking = owner; }
+  ~MarkingScope() { marking = nullptr; }
   MarkingScope(const MarkingScope&) = delete;
   MarkingScope& operator=(const MarkingScope&) = delete;
 };
@@ -24,6 +26,7 @@ class MarkingScope {
 class TaskAllocatorSpy final : public IMallocSpy {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
     if (iid == __uuidof(IUnknown) || iid == __uuidof(IMallocSpy)) {
       *object = static_cast<IMallocSpy*>(this);
       return S_OK;
@@ -37,9 +40,9 @@ class TaskAllocatorSpy final : public IMallocSpy {
 
   SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
   void* STDMETHODCALLTYPE PostAlloc(void* block) override {
-    if (marking && block != nullptr) {
+    if (marking != nullptr && block != nullptr) {
       std::lock_guard lock(mutex_);
-      marked_.insert(block);
+      marked_[block] = marking;
     }
     return block;
   }
@@ -61,47 +64,55 @@ class TaskAllocatorSpy final : public IMallocSpy {
   void STDMETHODCALLTYPE PreHeapMinimize() override {}
   void STDMETHODCALLTYPE PostHeapMinimize() override {}
 
-  std::size_t outstanding() {
+  std::size_t outstanding(const void* owner) {
     std::lock_guard lock(mutex_);
-    return marked_.size();
-  }
-  void forget() {
-    std::lock_guard lock(mutex_);
-    marked_.clear();
+    std::size_t count = 0;
+    for (const auto& [block, marker] : marked_) count += marker == owner ? 1 : 0;
+    return count;
   }
 
  private:
   std::mutex mutex_;
-  std::set<void*> marked_;
+  std::map<void*, const void*> marked_;
 };
 
-TaskAllocatorSpy spy;
+// Never destroyed: COM may call the spy until the very end of the process.
+TaskAllocatorSpy& spy() {
+  static TaskAllocatorSpy* instance = new TaskAllocatorSpy;
+  return *instance;
+}
+
+std::atomic<bool> watching{false};
 
 }  // namespace
 
 bool watchTaskAllocator() {
-  // SetOaNoCache is exported by oleaut32 without being declared in its header.
-  using SetOaNoCache = void(WINAPI*)();
-  const HMODULE oleaut = GetModuleHandleW(L"oleaut32.dll");
-  const auto disableCache =
-      oleaut != nullptr ? reinterpret_cast<SetOaNoCache>(
-                              reinterpret_cast<void*>(GetProcAddress(oleaut, "SetOaNoCache")))
-                        : nullptr;
-  if (disableCache == nullptr) return false;
-  disableCache();
-  return SUCCEEDED(CoRegisterMallocSpy(&spy));
+  static const bool watched = [] {
+    // SetOaNoCache is exported by oleaut32 without being declared in its header.
+    using SetOaNoCache = void(WINAPI*)();
+    const HMODULE oleaut = GetModuleHandleW(L"oleaut32.dll");
+    const auto disableCache =
+        oleaut != nullptr ? reinterpret_cast<SetOaNoCache>(
+                                reinterpret_cast<void*>(GetProcAddress(oleaut, "SetOaNoCache")))
+                          : nullptr;
+    if (disableCache == nullptr) return false;
+    disableCache();
+    return SUCCEEDED(CoRegisterMallocSpy(&spy()));
+  }();
+  watching = watched;
+  return watched;
 }
 
-BSTR allocateString(std::u16string_view text) {
-  MarkingScope scope;
+BSTR allocateString(const void* owner, std::u16string_view text) {
+  MarkingScope scope(owner);
   BSTR string = SysAllocStringLen(reinterpret_cast<const wchar_t*>(text.data()),
                                   static_cast<UINT>(text.size()));
   if (string == nullptr) throw std::bad_alloc();
   return string;
 }
 
-wchar_t* allocateTaskString(std::u16string_view text) {
-  MarkingScope scope;
+wchar_t* allocateTaskString(const void* owner, std::u16string_view text) {
+  MarkingScope scope(owner);
   auto* string = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
   if (string == nullptr) throw std::bad_alloc();
   std::memcpy(string, text.data(), text.size() * sizeof(wchar_t));
@@ -109,8 +120,9 @@ wchar_t* allocateTaskString(std::u16string_view text) {
   return string;
 }
 
-std::size_t outstandingAllocations() { return spy.outstanding(); }
+std::optional<std::size_t> outstandingStrings(const void* owner) {
+  if (!watching) return std::nullopt;
+  return spy().outstanding(owner);
+}
 
-void forgetAllocations() { spy.forget(); }
-
-}  // namespace frostcap::test::shim
+}  // namespace frostcap::simulator::com
