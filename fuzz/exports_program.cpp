@@ -1,5 +1,5 @@
 // The exported functions driven by a program of bytes: calls in any order,
-// with any strings, on a handle or on none, against the scripted service with
+// with any strings, on a handle or on none, against the model of the service with
 // faults planned at any of its calls and writers that fail. Whatever the
 // program: no exception leaves the library, a perform function answers 0 or 1
 // and queues a message when it answers 1, a getNext string ends where its
@@ -18,8 +18,6 @@
 // A string s is a dictionary entry chosen by one byte, or '"' and UTF-8 text up
 // to the next '"', or '\'' followed by a count and that many raw UTF-16 units.
 
-#include <gtest/gtest.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,7 +26,7 @@
 #include "frostcap.h"
 #include "fuzz_check.h"
 #include "platform/platform.h"
-#include "support/fake_service.h"
+#include "support/model_service.h"
 #include "support/scenario.h"
 
 namespace {
@@ -37,14 +35,6 @@ using frostcap::Status;
 using frostcap::fuzz::finding;
 using frostcap::fuzz::require;
 using namespace frostcap::test;
-
-// The scripted service reports a breach of its rules through GoogleTest; here
-// that is a finding.
-class FailureIsAFinding : public testing::EmptyTestEventListener {
-  void OnTestPartResult(const testing::TestPartResult& result) override {
-    if (result.failed()) finding(result.summary());
-  }
-};
 
 const std::u16string kDictionary[] = {kDatabaseWriterId,
                                       kFilesWriterId,
@@ -92,7 +82,7 @@ const char* const kOperations[] = {"CreateVssBackupComponents",
                                    "GetComponentCount",
                                    "IVssWriterComponents::GetComponent",
                                    "GetComponentName",
-                                   "QueryInterface(IVssComponentEx2)",
+                                   "QueryInterface",
                                    "GetFailure",
                                    "SetBackupSucceeded",
                                    "BackupComplete",
@@ -138,15 +128,16 @@ class Program {
   std::size_t at_ = 0;
 };
 
-FakeFile descriptor(const std::u16string& path, const std::u16string& filespec) {
+FileSpec descriptor(const std::u16string& path, const std::u16string& filespec) {
   return {path, filespec, false};
 }
 
 // Two writers whose files lie in directories that do not exist, so that the
 // searches find nothing whatever the program does.
-void script(FakeService& service) {
+void script(ModelService& service) {
+  service.volumes = ModelService::volumesNamed({u"C:\\", u"Q:\\"});
   service.writers = twoWriters();
-  FakeWriter& database = service.writers[0];
+  WriterSpec& database = service.writers[0];
   database.components[0].files = {descriptor(u"Q:\\Data", u"*.edb")};
   database.components[0].databases = {{std::nullopt, u"*", false}};
   database.components[1].logs = {descriptor(u"%FROSTCAP_FUZZ_UNDEFINED%\\Logs\\", u"*.log")};
@@ -154,29 +145,29 @@ void script(FakeService& service) {
   service.writers[1].components[0].files = {descriptor(u"Q:\\Data\\Documents", u"*")};
 }
 
-void failWriter(FakeService& service, std::uint8_t which, std::uint8_t kind) {
-  FakeWriter& writer = service.writers[which % service.writers.size()];
+void failWriter(ModelService& service, std::uint8_t which, std::uint8_t kind) {
+  WriterSpec& writer = service.writers[which % service.writers.size()];
   writer.failedComponents.clear();
   switch (kind % 4) {
     case 0:
-      writer.failure = 0;
+      writer.status = 0;
       break;
     case 1:
-      writer.failure = static_cast<Status>(0x80042336);
+      writer.status = static_cast<Status>(0x80042336);
       writer.failedComponents = {
           {u"Mail", {static_cast<Status>(0x800423F3), static_cast<Status>(0x80070005), u"full"}},
           {u"Logs", {0, 0, u""}}};
       break;
     case 2:
-      writer.failure = static_cast<Status>(0x800423F2);
+      writer.status = static_cast<Status>(0x800423F2);
       break;
     default:
-      writer.failure = 0x0004230A;
+      writer.status = 0x0004230A;
       break;
   }
 }
 
-void planFault(FakeService& service, std::uint8_t op, std::uint8_t kind, std::uint8_t occurrence) {
+void planFault(ModelService& service, std::uint8_t op, std::uint8_t kind, std::uint8_t occurrence) {
   const std::string name = kOperations[op % std::size(kOperations)];
   const int at = 1 + occurrence % 6;
   switch (kind % 6) {
@@ -226,14 +217,15 @@ void checkRead(frostcap_snapshot* handle, std::uint8_t choice) {
 }
 
 void run(Program& program) {
-  FakeService service;
+  ModelService service;
   script(service);
   frostcap_snapshot* handle = nullptr;
   const auto release = [&](int verdict) {
     frostcap_snapshot_free(handle, verdict);
     handle = nullptr;
-    require(service.liveObjects() == 0, "an object from the service was not released");
-    require(service.outstandingComponentInfo() == 0, "a component description not handed back");
+    require(service.ledger().objects == 0, "an object from the service was not released");
+    require(service.ledger().componentInfo == 0, "a component description not handed back");
+    require(service.misuses().empty(), "an object of the service was used wrongly");
   };
 
   while (!program.done()) {
@@ -316,11 +308,6 @@ void run(Program& program) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  testing::UnitTest::GetInstance()->listeners().Append(new FailureIsAFinding);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Program program(data, size);

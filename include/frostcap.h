@@ -27,6 +27,30 @@
  * empty string; a null handle makes a call do nothing (the perform functions
  * then return 1, the getNext functions the empty string). A handle is used by
  * one thread at a time.
+ *
+ * What the host process must do itself on Windows, because it concerns the
+ * whole process and the library cannot do it on the host's behalf:
+ *   - Run elevated: as an administrator from an elevated token, or as a
+ *     service (Local System). Without it the service refuses to start a
+ *     backup ({ERR_NO_PERMISSION}).
+ *   - Be a 64-bit process on 64-bit Windows; the shadow copy service does not
+ *     serve requesters that run under WOW64.
+ *   - Drive the library from a thread in the multithreaded COM apartment, or
+ *     one without COM, which frostcap_library_init then puts there. A thread
+ *     already in a single-threaded apartment cannot be moved.
+ *   - Before any other COM call of the process, call CoInitializeSecurity with
+ *     the settings documented for requesters: a null security descriptor,
+ *     cAuthSvc -1, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IMPERSONATE,
+ *     EOAC_STATIC_CLOAKING. Otherwise writers running under other accounts
+ *     cannot call back into the process and fail (event 8194 in the
+ *     Application log). Then set COMGLB_EXCEPTION_HANDLING to
+ *     COMGLB_EXCEPTION_DONOT_HANDLE through IGlobalOptions, so that COM does
+ *     not hide a crash during a writer's callback.
+ *   - Enable SeBackupPrivilege in its own token before reading files from the
+ *     shadow copies, so that file permissions do not hide files from it.
+ * The library's default backup type is 2, incremental, which lets writers
+ * truncate their logs as after a real backup. A host that does not take over
+ * the writers' backup history passes 5, copy, to setIncrementalMode.
  */
 #ifndef FROSTCAP_H
 #define FROSTCAP_H
@@ -70,7 +94,9 @@ extern "C" {
 typedef struct frostcap_snapshot frostcap_snapshot;
 
 /* Initialises COM on the calling thread (multithreaded apartment). Only the
- * first call in a process has an effect. */
+ * first call in a process has an effect. It neither sets COM security nor
+ * changes a thread already in a single-threaded apartment: see above for
+ * what the host does itself. */
 FROSTCAP_API void frostcap_library_init(void);
 
 /* Returns 1 when path is NOT a network path and 0 when it is one (a UNC path
@@ -101,7 +127,8 @@ FROSTCAP_API void frostcap_snapshot_addWriterFilegroupComponentFallback(
     const frostcap_char* componentName, const frostcap_char* fallbackLogicalPath);
 
 /* Sets the backup type passed on when writers are selected (default 2,
- * incremental). Stored unchanged, without a range check. */
+ * incremental, which lets writers truncate their logs; 5, copy, does not).
+ * Stored unchanged, without a range check. */
 FROSTCAP_API void frostcap_snapshot_setIncrementalMode(frostcap_snapshot* snapshot,
                                                        unsigned int mode);
 

@@ -21,10 +21,18 @@ StepResult completeBackup(Snapshot& snapshot, bool succeeded) {
 
   std::size_t position = 0;
   for (const auto& [writerId, selections] : snapshot.writerSelections) {
-    for (const ComponentRecord& record : selections) {
+    // Each component goes to the instance it was added for; one selected
+    // after the preparation, to the writer's first instance.
+    const auto added = snapshot.selectionInstances.find(writerId);
+    for (std::size_t index = 0; index < selections.size(); ++index) {
+      const ComponentRecord& record = selections[index];
+      const vss::Guid& instanceId =
+          added != snapshot.selectionInstances.end() && index < added->second.size()
+              ? added->second[index]
+              : snapshot.writerInstanceIds[position];
       const Status status = service.setBackupSucceeded(
-          snapshot.writerInstanceIds[position], snapshot.writerClassIds[position],
-          record.componentType, record.logicalPath, record.componentName, succeeded);
+          instanceId, snapshot.writerClassIds[position], record.componentType, record.logicalPath,
+          record.componentName, succeeded);
       if (failed(status)) return callFailure(messages::label::kSetBackupSucceeded, status);
     }
     ++position;

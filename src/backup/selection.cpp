@@ -112,16 +112,21 @@ std::size_t SelectionIndex::TextHash::operator()(std::u16string_view text) const
   return std::hash<std::u16string_view>()(text);
 }
 
-SelectionIndex::SelectionIndex(const std::vector<ComponentRecord>& selections) {
-  itself_.reserve(selections.size());
-  below_.reserve(selections.size());
-  for (const ComponentRecord& selection : selections) {
-    itself_.insert(recordKey(selection));
-    std::u16string prefix = typeTagged(selection.componentType, selection.logicalPath);
-    prefix.push_back(u'\\');
-    prefix.append(selection.componentName);
-    belowLengths_.push_back(prefix.size() - kTypeUnits);
-    below_.insert(std::move(prefix));
+SelectionIndex::SelectionIndex(const std::vector<ComponentRecord>& selections)
+    : SelectionIndex(std::vector{&selections}) {}
+
+SelectionIndex::SelectionIndex(const std::vector<const std::vector<ComponentRecord>*>& lists) {
+  for (const std::vector<ComponentRecord>* selections : lists) {
+    itself_.reserve(itself_.size() + selections->size());
+    below_.reserve(below_.size() + selections->size());
+    for (const ComponentRecord& selection : *selections) {
+      itself_.insert(recordKey(selection));
+      std::u16string prefix = typeTagged(selection.componentType, selection.logicalPath);
+      prefix.push_back(u'\\');
+      prefix.append(selection.componentName);
+      belowLengths_.push_back(prefix.size() - kTypeUnits);
+      below_.insert(std::move(prefix));
+    }
   }
   std::sort(belowLengths_.begin(), belowLengths_.end());
   belowLengths_.erase(std::unique(belowLengths_.begin(), belowLengths_.end()), belowLengths_.end());

@@ -64,6 +64,8 @@ const ComponentRecord* findSelection(const std::vector<ComponentRecord>& selecti
 class SelectionIndex {
  public:
   explicit SelectionIndex(const std::vector<ComponentRecord>& selections);
+  // The selections of several lists together, as one writer's.
+  explicit SelectionIndex(const std::vector<const std::vector<ComponentRecord>*>& lists);
   bool covers(const ComponentRecord& component) const;
 
  private:

@@ -1,6 +1,7 @@
 #include "backup/writer_status.h"
 
 #include <memory>
+#include <vector>
 
 #include "frame/messages.h"
 #include "vss/await_async.h"
@@ -37,13 +38,48 @@ StepResult reportComponent(Snapshot& snapshot, vss::Component& component) {
   return StepResult::success();
 }
 
-StepResult reportComponents(Snapshot& snapshot, std::uint32_t writerIndex) {
-  std::unique_ptr<vss::WriterComponents> components;
-  Status status = vss::obtained(
-      snapshot.backupComponents->getWriterComponents(writerIndex, components), components);
-  if (failed(status)) return callFailure(label::kPartialGetWriterComponents, status);
+// The failing writer's entry in the list of writers with components in the
+// backup. That list has an index space of its own, so the entry is found by
+// the writer's instance: first at the writer's own status index, which is
+// where a service that lists the same writers in both finds it, then among the
+// others. Where the service does not say which writer an entry is, the status
+// index is taken as it stands. No entry at all: the writer has no component
+// in the backup, so there is nothing to report.
+StepResult findWriterComponents(vss::BackupComponents& service, std::uint32_t statusIndex,
+                                const vss::Guid& instanceId,
+                                std::unique_ptr<vss::WriterComponents>& found) {
   std::uint32_t count = 0;
-  status = components->getComponentCount(count);
+  const bool listed = !failed(service.getWriterComponentsCount(count));
+  std::vector<std::uint32_t> candidates{statusIndex};
+  if (listed) {
+    if (statusIndex >= count) candidates.clear();
+    for (std::uint32_t index = 0; index < count; ++index) {
+      if (index != statusIndex) candidates.push_back(index);
+    }
+  }
+  for (const std::uint32_t index : candidates) {
+    std::unique_ptr<vss::WriterComponents> components;
+    const Status status = vss::obtained(service.getWriterComponents(index, components), components);
+    if (failed(status)) return callFailure(label::kPartialGetWriterComponents, status);
+    vss::Guid instance;
+    vss::Guid writerClass;
+    const bool stated = !failed(components->getWriterInfo(instance, writerClass));
+    if (stated ? instance == instanceId : index == statusIndex) {
+      found = std::move(components);
+      return StepResult::success();
+    }
+  }
+  return StepResult::success();
+}
+
+StepResult reportComponents(Snapshot& snapshot, std::uint32_t writerIndex,
+                            const vss::Guid& instanceId) {
+  std::unique_ptr<vss::WriterComponents> components;
+  const StepResult located =
+      findWriterComponents(*snapshot.backupComponents, writerIndex, instanceId, components);
+  if (!located.ok || !components) return located;
+  std::uint32_t count = 0;
+  Status status = components->getComponentCount(count);
   if (failed(status)) return callFailure(label::kPartialGetComponentCount, status);
   for (std::uint32_t index = 0; index < count; ++index) {
     std::unique_ptr<vss::Component> component;
@@ -74,7 +110,7 @@ StepResult reportWriterStatus(Snapshot& snapshot) {
     status = service.getWriterStatus(index, writer);
     if (failed(status)) return callFailure(label::kGetWriterStatus, status);
     if (writer.failure == kPartialFailure) {
-      result = reportComponents(snapshot, index);
+      result = reportComponents(snapshot, index, writer.instanceId);
       if (!result.ok) return result;
     }
     if (failed(writer.failure)) {

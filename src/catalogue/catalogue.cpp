@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "backup/selection.h"
+#include "backup/writer_pairing.h"
 #include "frame/guard.h"
 #include "frame/messages.h"
 #include "platform/platform.h"
@@ -87,20 +89,30 @@ void recordLine(std::u16string& line, std::u16string_view writerId,
   line.push_back(u']');
 }
 
+// The writer id a record line names: the entry's own class where the service
+// states it, otherwise that of the selected writer at the same position. A
+// writer beyond the selection (the service reports them all when none is
+// selected) whose class the service does not state gets an empty id.
+std::u16string writerIdOf(const Snapshot& snapshot, std::uint32_t position,
+                          const std::optional<vss::WriterIdentity>& identity) {
+  if (identity) return platform::formatGuid(identity->classId);
+  return position < snapshot.writerClassIds.size()
+             ? platform::formatGuid(snapshot.writerClassIds[position])
+             : std::u16string();
+}
+
 // Lists one writer's components into the queue and into `records`.
 StepResult catalogueWriter(Snapshot& snapshot, std::uint32_t position,
                            vss::WriterMetadata& metadata, std::vector<ComponentRecord>& records) {
+  const std::optional<vss::WriterIdentity> identity = askIdentity(metadata);
+  if (identity) snapshot.writerIdentities[position] = *identity;
   vss::FileCounts counts;
   Status status = metadata.getFileCounts(counts);
   if (failed(status)) return callFailure(label::kGetFileCounts, status);
   snapshot.writerComponents.append(u"# Writer " + decimal(position) + u" has " +
                                    decimal(counts.components) + u" component(s)");
 
-  // The service may report writers the host did not select (it reports them
-  // all when none is); their class is not known here, so the id stays empty.
-  const std::u16string writerId = position < snapshot.writerClassIds.size()
-                                      ? platform::formatGuid(snapshot.writerClassIds[position])
-                                      : std::u16string();
+  const std::u16string writerId = writerIdOf(snapshot, position, identity);
   std::u16string line;
   for (std::uint32_t index = 0; index < counts.components; ++index) {
     std::unique_ptr<vss::WriterMetadataComponent> component;
@@ -123,6 +135,7 @@ template <typename Build>
 void rebuildCatalogue(Snapshot& snapshot, Build&& build) {
   snapshot.writerComponents.clear();
   snapshot.writerCatalogue.clear();
+  snapshot.writerIdentities.clear();
   const StepResult result = build();
   if (!result.ok) snapshot.messages.append(messages::catalogueFailed(result.text));
 }

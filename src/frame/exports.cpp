@@ -166,7 +166,7 @@ FROSTCAP_API int frostcap_snapshot_perform_a(frostcap_snapshot* handle) {
     if (refuseReuse(snapshot)) return kFailure;
     // A repeated preparation starts over with a new object; the old one is
     // released first so that the service never holds two backups of ours.
-    snapshot.backupComponents.reset();
+    frostcap::forgetPreparation(snapshot);
     // An exception from the creation (memory exhaustion in an adapter) is
     // reported as one from the phase would be, so that a failed preparation
     // always leaves a message.

@@ -41,6 +41,14 @@ struct Snapshot {
   std::map<std::uint64_t, std::vector<ComponentRecord>> writerCatalogue;
   StringQueue writerComponents;
   platform::Guid providerId;  // all zero: the service chooses
+  // Which writer each catalogued metadata entry belongs to, keyed like
+  // writerCatalogue; an entry whose identity the service did not give has
+  // none, and writers then pair with entries by position.
+  std::map<std::uint64_t, vss::WriterIdentity> writerIdentities;
+  // The instance each selection was added for, parallel to its writer's list
+  // in writerSelections: a writer class may run as several instances, each
+  // holding components of its own.
+  std::map<std::u16string, std::vector<platform::Guid>> selectionInstances;
 };
 
 }  // namespace frostcap

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "backup/selection.h"
+#include "backup/writer_pairing.h"
 #include "frame/guard.h"
 #include "frame/messages.h"
 #include "inventory/file_expansion.h"
@@ -65,8 +66,9 @@ StepResult listComponent(Snapshot& snapshot, vss::WriterMetadataComponent& compo
   return StepResult::success();
 }
 
-StepResult listWriter(Snapshot& snapshot, vss::WriterMetadata& metadata,
-                      const std::vector<ComponentRecord>* selections) {
+StepResult listWriter(Snapshot& snapshot, vss::WriterMetadata& metadata, std::uint32_t position) {
+  const std::vector<const std::vector<ComponentRecord>*> selections =
+      selectionsOfEntry(snapshot, position, askIdentity(metadata));
   vss::FileCounts counts;
   Status status = metadata.getFileCounts(counts);
   if (failed(status)) return callFailure(label::kGetFileCounts, status);
@@ -82,8 +84,7 @@ StepResult listWriter(Snapshot& snapshot, vss::WriterMetadata& metadata,
 
   // Built once per writer: a writer may have many components and the host may
   // select many of them.
-  const SelectionIndex selected(selections != nullptr ? *selections
-                                                      : std::vector<ComponentRecord>());
+  const SelectionIndex selected(selections);
   for (std::uint32_t index = 0; index < counts.components; ++index) {
     std::unique_ptr<vss::WriterMetadataComponent> component;
     status = vss::obtained(metadata.getComponent(index, component), component);
@@ -115,20 +116,15 @@ StepResult collectWriterFiles(Snapshot& snapshot) {
   Status status = service.getWriterMetadataCount(writerCount);
   if (failed(status)) return callFailure(label::kGetWriterMetadataCount, status);
 
-  // Writers pair with the selection by position. A writer beyond the
-  // selection (possible only after a failed preparation) has its excluded
-  // files listed but none of its components.
-  auto selection = snapshot.writerSelections.begin();
+  // A writer that belongs to no selected writer (possible after a failed
+  // preparation) has its excluded files listed but none of its components.
   for (std::uint32_t position = 0; position < writerCount; ++position) {
     vss::Guid instanceId;
     std::unique_ptr<vss::WriterMetadata> metadata;
     status = vss::obtained(service.getWriterMetadata(position, instanceId, metadata), metadata);
     if (failed(status)) return callFailure(label::kGetWriterMetadata, status);
-    const bool paired = selection != snapshot.writerSelections.end();
-    const StepResult result =
-        listWriter(snapshot, *metadata, paired ? &selection->second : nullptr);
+    const StepResult result = listWriter(snapshot, *metadata, position);
     if (!result.ok) return result;
-    if (paired) ++selection;
   }
   return StepResult::success();
 }

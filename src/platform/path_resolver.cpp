@@ -1,5 +1,7 @@
 #include "platform/path_resolver.h"
 
+#include "platform/mapped_directory.h"
+
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -40,10 +42,15 @@ PathResolver setPathResolver(PathResolver resolver) {
   return previous ? *previous : PathResolver();
 }
 
-std::optional<std::string> resolveDirectory(std::u16string_view libraryPath) {
-  const auto resolver = currentResolver();
-  if (!resolver) return std::nullopt;
-  return (*resolver)(libraryPath);
+// The installed resolver's answer; nothing when there is none.
+std::optional<std::string> mappedDirectory(std::u16string_view libraryPath) noexcept {
+  try {
+    const auto resolver = currentResolver();
+    if (!resolver) return std::nullopt;
+    return (*resolver)(libraryPath);
+  } catch (...) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace frostcap::platform

@@ -1,12 +1,13 @@
 #pragma once
 
-// Where the directory search looks for a directory the library names. The
-// library writes Windows paths (C:\Data\, shadow copy device names), and
-// without a resolver each half hands them to its system as they are, the
-// POSIX half only turning backslashes into slashes. A resolver installed here
-// maps such names to other host directories, so that the simulated service
-// can keep volumes and shadow copies wherever it likes. The shipped library
-// never installs one.
+// Where the directory search looks for a directory the library names, in the
+// builds that simulate the service. The library writes Windows paths (C:\Data\,
+// shadow copy device names), and without a resolver each half hands them to its
+// system as they are, the POSIX half only turning backslashes into slashes. A
+// resolver installed here maps such names to other host directories, so that
+// the simulated service can keep volumes and shadow copies wherever it likes.
+// The shipped library does not contain this file: its search opens every
+// directory as named (see mapped_directory.h).
 
 #include <functional>
 #include <optional>
@@ -24,9 +25,5 @@ using PathResolver = std::function<std::optional<std::string>(std::u16string_vie
 // Installs `resolver` for the whole process and returns the one it replaces;
 // an empty function restores the default.
 PathResolver setPathResolver(PathResolver resolver);
-
-// The installed resolver's answer for a directory in the library's form;
-// nothing when there is no resolver or it does not know the name.
-std::optional<std::string> resolveDirectory(std::u16string_view libraryPath);
 
 }  // namespace frostcap::platform

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "simulator/rules.h"
 #include "simulator/shadow_copy.h"
 #include "simulator/volume_names.h"
 #include "simulator/writer_objects.h"
@@ -19,21 +20,15 @@ namespace {
 
 constexpr Status code(std::uint32_t value) { return static_cast<Status>(value); }
 
-constexpr Status kBadState = code(0x80042301);            // VSS_E_BAD_STATE
 constexpr Status kObjectNotFound = code(0x80042308);      // VSS_E_OBJECT_NOT_FOUND
-constexpr Status kVolumeNotSupported = code(0x8004230C);  // VSS_E_VOLUME_NOT_SUPPORTED
 constexpr Status kAlreadyExists = code(0x8004230D);       // VSS_E_OBJECT_ALREADY_EXISTS
 constexpr Status kProviderError = code(0x8004230F);       // VSS_E_UNEXPECTED_PROVIDER_ERROR
-constexpr Status kSetInProgress = code(0x80042316);       // VSS_E_SNAPSHOT_SET_IN_PROGRESS
 constexpr Status kUnsupportedContext = code(0x8004231B);  // VSS_E_UNSUPPORTED_CONTEXT
 constexpr Status kInvalidArgument = code(0x80070057);     // E_INVALIDARG
 
 constexpr std::int32_t kPersistentAttribute = 0x01;  // VSS_VOLSNAP_ATTR_PERSISTENT
 constexpr std::int32_t kNoWritersAttribute = 0x10;   // VSS_VOLSNAP_ATTR_NO_WRITERS
 constexpr std::uint32_t kLastBackupType = 6;         // VSS_BT_OTHER
-
-constexpr std::u16string_view kDevicePrefix =
-    u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy";
 
 std::string text(std::u16string_view value) { return recordText(value); }
 std::string text(const vss::Guid& value) { return recordText(value); }
@@ -57,13 +52,23 @@ struct AddedComponent {
 struct SnapshotEntry {
   vss::Guid id;
   const Volume* volume = nullptr;
-  std::u16string device;  // set once the copy exists
-  std::unique_ptr<ShadowCopy> copy;
+  std::u16string device;             // set once the copy exists
+  std::unique_ptr<ShadowCopy> copy;  // none for a volume without files
+  bool taken = false;
 };
 
-class SimulatedBackupComponents final : public ModelBackupComponents {
+// What finishes only when an asynchronous operation is waited on; shared with
+// the operations, which may outlive the object.
+struct Progress {
+  bool metadataGathered = false;
+  bool prepared = false;
+  bool setTaken = false;
+  bool writerStatusGathered = false;
+};
+
+class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut {
  public:
-  explicit SimulatedBackupComponents(StatePtr state) : state_(std::move(state)) {}
+  explicit SimulatedBackupComponents(StatePtr state) : HandedOut(std::move(state)) {}
 
   // The copies go with the object, as non-persistent shadow copies end when
   // the requester releases its backup.
@@ -75,76 +80,94 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
   Status initializeForBackup() override {
     const Status status = state_->enter("InitializeForBackup");
     if (failed(status)) return status;
-    if (initialized_) return kBadState;
+    if (initialized_) return state_->breach("InitializeForBackup", rules::kInitializeOnce);
     initialized_ = true;
     return status;
   }
   Status setBackupState(bool selectComponents, bool bootable, std::uint32_t type,
                         bool partial) override {
-    const Status status =
-        state_->enter("SetBackupState", flag(selectComponents) + "," + flag(bootable) + "," +
+    const std::string call = "SetBackupState";
+    Status status = state_->enter(call, flag(selectComponents) + "," + flag(bootable) + "," +
                                             std::to_string(type) + "," + flag(partial));
-    if (failed(status)) return status;
-    if (!initialized_) return kBadState;
+    if (failed(status) || failed(status = usable(call))) return status;
     if (type > kLastBackupType) return kInvalidArgument;
+    // The documented order sets the context first; nothing says the other
+    // order is refused.
+    if (!contextSet_) state_->assume(call, "accepted before SetContext");
+    backupStateSet_ = true;
     return status;
   }
   Status setContext(std::int32_t context) override {
-    const Status status = state_->enter("SetContext", std::to_string(context));
-    if (failed(status)) return status;
-    if (!initialized_) return kBadState;
+    const std::string call = "SetContext";
+    Status status = state_->enter(call, std::to_string(context));
+    if (failed(status) || failed(status = usable(call))) return status;
+    if (contextSet_) return state_->breach(call, rules::kContextOnce);
     // Persistent copies would outlive the simulation; only backup contexts,
     // whose copies end with the backup, are offered.
     if ((context & kPersistentAttribute) != 0) return kUnsupportedContext;
     context_ = context;
+    contextSet_ = true;
     return status;
   }
   Status enableWriterClasses(const std::vector<vss::Guid>& classIds) override {
+    const std::string call = "EnableWriterClasses";
     std::string arguments;
     for (const vss::Guid& id : classIds) arguments += (arguments.empty() ? "" : ",") + text(id);
-    const Status status = state_->enter("EnableWriterClasses", arguments);
-    if (failed(status)) return status;
-    if (!initialized_ || metadataRequested_) return kBadState;
+    Status status = state_->enter(call, arguments);
+    if (failed(status) || failed(status = usable(call))) return status;
     if (classIds.empty()) return kInvalidArgument;
-    enabledClasses_ = classIds;
+    // Documented to have no effect once the metadata is being gathered.
+    if (metadataRequested_) return status;
+    if (!enabledClasses_) enabledClasses_.emplace();
+    enabledClasses_->insert(enabledClasses_->end(), classIds.begin(), classIds.end());
     return status;
   }
   Status gatherWriterMetadata(std::unique_ptr<vss::Async>& async) override {
     return startAsync(
         "GatherWriterMetadata", async,
-        [&] {
+        [&](const std::string& call) {
           // Once per object, whether or not the gathering succeeds.
-          if (!initialized_ || metadataRequested_) return kBadState;
+          if (metadataRequested_) return state_->breach(call, rules::kMetadataOnce);
           metadataRequested_ = true;
           return Status{0};
         },
-        [&] { metadataGathered_ = true; });
+        [] { return Status{0}; }, [](Progress& progress) { progress.metadataGathered = true; });
   }
   Status getWriterMetadataCount(std::uint32_t& count) override {
-    const Status status = state_->enter("GetWriterMetadataCount");
-    if (failed(status)) return status;
-    if (!metadataGathered_) return kBadState;
+    const std::string call = "GetWriterMetadataCount";
+    Status status = state_->enter(call);
+    if (failed(status) || failed(status = metadataReadable(call))) return status;
     count = static_cast<std::uint32_t>(reportedWriters().size());
     return status;
   }
   Status getWriterMetadata(std::uint32_t index, vss::Guid& instanceId,
                            std::unique_ptr<vss::WriterMetadata>& metadata) override {
-    const Status status = state_->enter("GetWriterMetadata", std::to_string(index));
-    if (failed(status)) return status;
-    if (!metadataGathered_) return kBadState;
+    const std::string call = "GetWriterMetadata";
+    Status status = state_->enter(call, std::to_string(index));
+    if (failed(status) || failed(status = metadataReadable(call))) return status;
     const auto writers = reportedWriters();
     if (index >= writers.size()) return kInvalidArgument;
     instanceId = writers[index]->instanceId;
     metadata = makeWriterMetadata(state_, *writers[index]);
     return status;
   }
+  Status freeWriterMetadata() override {
+    const std::string call = "FreeWriterMetadata";
+    Status status = state_->enter(call);
+    if (failed(status) || failed(status = metadataReadable(call))) return status;
+    progress_->metadataGathered = false;
+    return status;
+  }
   Status addComponent(const vss::Guid& instanceId, const vss::Guid& classId, std::uint32_t type,
                       const std::u16string& logicalPath, const std::u16string& name) override {
-    const Status status = state_->enter("AddComponent", text(instanceId) + "," + text(classId) +
-                                                            "," + std::to_string(type) + "," +
-                                                            text(logicalPath) + "," + text(name));
-    if (failed(status)) return status;
-    if (!metadataGathered_) return kBadState;
+    const std::string call = "AddComponent";
+    Status status =
+        state_->enter(call, text(instanceId) + "," + text(classId) + "," + std::to_string(type) +
+                                "," + text(logicalPath) + "," + text(name));
+    if (failed(status) || failed(status = usable(call))) return status;
+    if (!writersTakePart()) return state_->breach(call, rules::kWritersInContext);
+    if (!progress_->metadataGathered) return state_->breach(call, rules::kComponentAfterMetadata);
+    if (prepareRequested_) return state_->breach(call, rules::kComponentBeforePreparation);
     const AddedComponent component{instanceId, classId, type, logicalPath, name};
     if (!writerHas(component)) return kObjectNotFound;
     if (std::find(added_.begin(), added_.end(), component) != added_.end()) return kAlreadyExists;
@@ -154,12 +177,14 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
   Status setBackupSucceeded(const vss::Guid& instanceId, const vss::Guid& classId,
                             std::uint32_t type, const std::u16string& logicalPath,
                             const std::u16string& name, bool succeeded) override {
-    const Status status =
-        state_->enter("SetBackupSucceeded", text(instanceId) + "," + text(classId) + "," +
-                                                std::to_string(type) + "," + text(logicalPath) +
-                                                "," + text(name) + "," + flag(succeeded));
-    if (failed(status)) return status;
-    if (!initialized_) return kBadState;
+    const std::string call = "SetBackupSucceeded";
+    Status status =
+        state_->enter(call, text(instanceId) + "," + text(classId) + "," + std::to_string(type) +
+                                "," + text(logicalPath) + "," + text(name) + "," + flag(succeeded));
+    if (failed(status) || failed(status = usable(call))) return status;
+    // Requesters are told not to mark components after a failed snapshot,
+    // but no status is documented for it.
+    if (!progress_->setTaken) state_->assume(call, "accepted without shadow copies");
     const AddedComponent component{instanceId, classId, type, logicalPath, name};
     if (std::find(added_.begin(), added_.end(), component) == added_.end()) {
       return kObjectNotFound;
@@ -167,25 +192,26 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
     return status;
   }
   Status startSnapshotSet(vss::Guid& snapshotSetId) override {
-    const Status status = state_->enter("StartSnapshotSet");
-    if (failed(status)) return status;
-    if (!initialized_) return kBadState;
-    if (setStarted_) return kSetInProgress;
+    const std::string call = "StartSnapshotSet";
+    Status status = state_->enter(call);
+    if (failed(status) || failed(status = usable(call))) return status;
+    if (setStarted_) return state_->breach(call, rules::kOneSet);
     setStarted_ = true;
     snapshotSetId = state_->newIdentifier();
     return status;
   }
   Status addToSnapshotSet(const std::u16string& volumePath, const vss::Guid& providerId,
                           vss::Guid& snapshotId) override {
-    const Status status =
-        state_->enter("AddToSnapshotSet", text(volumePath) + "," + text(providerId));
-    if (failed(status)) return status;
-    if (!setStarted_ || setTaken_) return kBadState;
+    const std::string call = "AddToSnapshotSet";
+    Status status = state_->enter(call, text(volumePath) + "," + text(providerId));
+    if (failed(status) || failed(status = usable(call))) return status;
+    if (!setStarted_) return state_->breach(call, rules::kSetStarted);
+    if (snapshotRequested_) return state_->breach(call, rules::kSetOpen);
     const std::u16string key = volumeKey(volumePath);
     const auto& volumes = state_->scenario().volumes;
     const auto volume = std::find_if(volumes.begin(), volumes.end(),
                                      [&](const Volume& v) { return volumeKey(v.name) == key; });
-    if (volume == volumes.end()) return kVolumeNotSupported;
+    if (volume == volumes.end()) return kObjectNotFound;
     if (std::any_of(snapshots_.begin(), snapshots_.end(),
                     [&](const SnapshotEntry& s) { return s.volume == &*volume; })) {
       return kAlreadyExists;
@@ -195,90 +221,134 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
     return status;
   }
   Status prepareForBackup(std::unique_ptr<vss::Async>& async) override {
-    return startAsync("PrepareForBackup", async, [&] { return initializedOrBadState(); });
+    return startAsync(
+        "PrepareForBackup", async,
+        [&](const std::string& call) {
+          if (!writersTakePart()) return state_->breach(call, rules::kWritersInContext);
+          if (!backupStateSet_) return state_->breach(call, rules::kBackupStateFirst);
+          if (!setStarted_) return state_->breach(call, rules::kSetStarted);
+          prepareRequested_ = true;
+          return Status{0};
+        },
+        [] { return Status{0}; }, [](Progress& progress) { progress.prepared = true; });
   }
   Status doSnapshotSet(std::unique_ptr<vss::Async>& async) override {
     return startAsync(
-        "DoSnapshotSet", async, [&] { return !setStarted_ || setTaken_ ? kBadState : Status{0}; },
-        [&] { return takeCopies(); });
+        "DoSnapshotSet", async,
+        [&](const std::string& call) {
+          if (!setStarted_) return state_->breach(call, rules::kSetStarted);
+          if (snapshotRequested_) return state_->breach(call, rules::kSetOpen);
+          if (writersTakePart() && !progress_->prepared) {
+            return state_->breach(call, rules::kPreparedFirst);
+          }
+          snapshotRequested_ = true;
+          return Status{0};
+        },
+        [&] { return takeCopies(); }, [](Progress& progress) { progress.setTaken = true; });
   }
   Status getSnapshotProperties(const vss::Guid& snapshotId, std::u16string& device) override {
-    const Status status = state_->enter("GetSnapshotProperties", text(snapshotId));
-    if (failed(status)) return status;
+    const std::string call = "GetSnapshotProperties";
+    Status status = state_->enter(call, text(snapshotId));
+    if (failed(status) || failed(status = usable(call))) return status;
     const auto snapshot = std::find_if(snapshots_.begin(), snapshots_.end(),
                                        [&](const SnapshotEntry& s) { return s.id == snapshotId; });
-    if (snapshot == snapshots_.end() || !snapshot->copy) return kObjectNotFound;
+    if (snapshot == snapshots_.end() || !progress_->setTaken || !snapshot->taken) {
+      return kObjectNotFound;
+    }
     device = snapshot->device;
     return status;
   }
   Status gatherWriterStatus(std::unique_ptr<vss::Async>& async) override {
     return startAsync(
-        "GatherWriterStatus", async, [&] { return initializedOrBadState(); },
-        [&] { writerStatusGathered_ = true; });
+        "GatherWriterStatus", async,
+        [&](const std::string& call) {
+          // Writers are asked for their status in every context; whether a
+          // context without writers answers is not documented.
+          if (!writersTakePart()) state_->assume(call, "accepted in a context without writers");
+          return Status{0};
+        },
+        [] { return Status{0}; }, [](Progress& progress) { progress.writerStatusGathered = true; });
   }
   Status getWriterStatusCount(std::uint32_t& count) override {
-    const Status status = state_->enter("GetWriterStatusCount");
-    if (failed(status)) return status;
-    if (!writerStatusGathered_) return kBadState;
+    const std::string call = "GetWriterStatusCount";
+    Status status = state_->enter(call);
+    if (failed(status) || failed(status = statusReadable(call))) return status;
     count = static_cast<std::uint32_t>(reportedWriters().size());
     return status;
   }
   Status getWriterStatus(std::uint32_t index, vss::WriterStatus& writerStatus) override {
-    const Status status = state_->enter("GetWriterStatus", std::to_string(index));
-    if (failed(status)) return status;
-    if (!writerStatusGathered_) return kBadState;
+    const std::string call = "GetWriterStatus";
+    Status status = state_->enter(call, std::to_string(index));
+    if (failed(status) || failed(status = statusReadable(call))) return status;
     const auto writers = reportedWriters();
     if (index >= writers.size()) return kInvalidArgument;
     const WriterSpec& writer = *writers[index];
     writerStatus = {writer.instanceId, writer.classId, writer.name, writer.state, writer.status};
     return status;
   }
+  Status freeWriterStatus() override {
+    const std::string call = "FreeWriterStatus";
+    Status status = state_->enter(call);
+    if (failed(status) || failed(status = statusReadable(call))) return status;
+    progress_->writerStatusGathered = false;
+    return status;
+  }
   Status getWriterComponentsCount(std::uint32_t& count) override {
-    const Status status = state_->enter("GetWriterComponentsCount");
-    if (failed(status)) return status;
-    if (!initialized_) return kBadState;
+    const std::string call = "GetWriterComponentsCount";
+    Status status = state_->enter(call);
+    if (failed(status) || failed(status = usable(call))) return status;
     count = static_cast<std::uint32_t>(writersInDocument().size());
     return status;
   }
   Status getWriterComponents(std::uint32_t index,
                              std::unique_ptr<vss::WriterComponents>& components) override {
-    const Status status = state_->enter("GetWriterComponents", std::to_string(index));
-    if (failed(status)) return status;
-    if (!initialized_) return kBadState;
+    const std::string call = "GetWriterComponents";
+    Status status = state_->enter(call, std::to_string(index));
+    if (failed(status) || failed(status = usable(call))) return status;
     const auto writers = writersInDocument();
     if (index >= writers.size()) return kInvalidArgument;
     components = makeWriterComponents(state_, *writers[index], componentsInBackup(*writers[index]));
     return status;
   }
   Status backupComplete(std::unique_ptr<vss::Async>& async) override {
-    return startAsync("BackupComplete", async, [&] { return initializedOrBadState(); });
+    return startAsync(
+        "BackupComplete", async,
+        [&](const std::string& call) {
+          if (!writersTakePart()) return state_->breach(call, rules::kWritersInContext);
+          if (!progress_->setTaken) return state_->breach(call, rules::kSnapshotFirst);
+          return Status{0};
+        },
+        [] { return Status{0}; }, [](Progress&) {});
   }
-
+  // Ends the backup: its shadow copies go, and the object takes no further
+  // step. Without anything under way it changes nothing but that.
   Status abortBackup() override {
-    const Status status = state_->enter("AbortBackup");
-    if (failed(status)) return status;
-    if (!initialized_) return kBadState;
+    const std::string call = "AbortBackup";
+    Status status = state_->enter(call);
+    if (failed(status) || failed(status = usable(call))) return status;
     removeCopies();
     aborted_ = true;
     return status;
   }
-  Status freeWriterMetadata() override {
-    const Status status = state_->enter("FreeWriterMetadata");
-    if (failed(status)) return status;
-    if (!metadataGathered_) return kBadState;
-    metadataGathered_ = false;
-    return status;
-  }
-  Status freeWriterStatus() override {
-    const Status status = state_->enter("FreeWriterStatus");
-    if (failed(status)) return status;
-    if (!writerStatusGathered_) return kBadState;
-    writerStatusGathered_ = false;
-    return status;
-  }
 
  private:
-  Status initializedOrBadState() const { return initialized_ ? Status{0} : kBadState; }
+  // Whether the object takes calls at all.
+  Status usable(const std::string& call) const {
+    if (!initialized_) return state_->breach(call, rules::kInitializeFirst);
+    if (aborted_) return state_->breach(call, rules::kNotAborted);
+    return Status{0};
+  }
+  Status metadataReadable(const std::string& call) const {
+    const Status status = usable(call);
+    if (failed(status) || progress_->metadataGathered) return status;
+    return state_->breach(call, rules::kMetadataGathered);
+  }
+  Status statusReadable(const std::string& call) const {
+    const Status status = usable(call);
+    if (failed(status) || progress_->writerStatusGathered) return status;
+    return state_->breach(call, rules::kStatusGathered);
+  }
+  bool writersTakePart() const { return (context_ & kNoWritersAttribute) == 0; }
 
   void removeCopies() {
     for (SnapshotEntry& snapshot : snapshots_) {
@@ -288,34 +358,27 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
   }
 
   // Starts an asynchronous operation: `check` decides whether the call is
-  // accepted, `work` runs at once and gives the operation's own status,
-  // unless the scenario plans a failure for it, in which case it never runs.
-  template <typename Check, typename Work>
+  // accepted, `work` runs at once and gives the operation's own status, and
+  // `finish` marks it done once it has been waited on. A planned failure of
+  // the operation keeps its work from running at all.
+  template <typename Check, typename Work, typename Finish>
   Status startAsync(const std::string& call, std::unique_ptr<vss::Async>& async, Check check,
-                    Work work) {
+                    Work work, Finish finish) {
     Status status = state_->enter(call);
-    if (failed(status)) return status;
-    status = check();
+    if (failed(status) || failed(status = usable(call))) return status;
+    status = check(call);
     if (failed(status)) return status;
     const std::optional<Status> planned = state_->plannedOutcome(call + ".Result");
     Status result = 0;
     if (planned && failed(*planned)) {
       result = *planned;
     } else {
-      if constexpr (std::is_void_v<std::invoke_result_t<Work>>) {
-        work();
-      } else {
-        result = work();
-      }
+      result = work();
       if (planned && !failed(result)) result = *planned;
     }
     if (failed(result) && planned) state_->note(call + ".Result", outcomeText(call, result));
-    async = makeAsync(state_, call, result);
+    async = makeAsync(state_, call, result, [progress = progress_, finish] { finish(*progress); });
     return status;
-  }
-  template <typename Check>
-  Status startAsync(const std::string& call, std::unique_ptr<vss::Async>& async, Check check) {
-    return startAsync(call, async, check, [] {});
   }
 
   // Copies every volume of the set; all or nothing.
@@ -323,24 +386,27 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
     try {
       for (SnapshotEntry& snapshot : snapshots_) {
         const int number = state_->nextShadowCopyNumber();
-        snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory,
-                                                     "shadow-copy" + std::to_string(number));
-        snapshot.device =
-            std::u16string(kDevicePrefix) + platform::utf8ToWide(std::to_string(number));
+        // A volume without files has a shadow copy in name only.
+        if (!snapshot.volume->directory.empty()) {
+          snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
+        }
+        snapshot.device = snapshot.volume->device.value_or(
+            snapshot.copy ? snapshot.copy->deviceName() : shadowCopyDeviceName(number));
+        snapshot.taken = true;
       }
     } catch (const std::exception& error) {
+      removeCopies();
       for (SnapshotEntry& snapshot : snapshots_) {
-        snapshot.copy.reset();
         snapshot.device.clear();
+        snapshot.taken = false;
       }
       state_->note("DoSnapshotSet.Result",
                    outcomeText("DoSnapshotSet", kProviderError, error.what()));
       return kProviderError;
     }
     for (const SnapshotEntry& snapshot : snapshots_) {
-      state_->addShadowCopy(snapshot.device, snapshot.copy->directory());
+      if (snapshot.copy) state_->addShadowCopy(snapshot.device, snapshot.copy->directory());
     }
-    setTaken_ = true;
     return Status{0};
   }
 
@@ -349,7 +415,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
   // order.
   std::vector<const WriterSpec*> reportedWriters() const {
     std::vector<const WriterSpec*> writers;
-    if ((context_ & kNoWritersAttribute) != 0) return writers;
+    if (!writersTakePart()) return writers;
     for (const WriterSpec& writer : state_->scenario().writers) {
       if (!enabledClasses_ || std::find(enabledClasses_->begin(), enabledClasses_->end(),
                                         writer.classId) != enabledClasses_->end()) {
@@ -383,6 +449,9 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
     return false;
   }
 
+  // A writer's components in the backup: those added for it, each with the
+  // failure the scenario gives it (none if it gives none), then any failed
+  // components the scenario names that were not added.
   std::vector<FailedComponentSpec> componentsInBackup(const WriterSpec& writer) const {
     std::vector<FailedComponentSpec> components;
     const auto failureOf = [&](const std::u16string& name) {
@@ -405,16 +474,17 @@ class SimulatedBackupComponents final : public ModelBackupComponents {
     return components;
   }
 
-  StatePtr state_;
+  std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
   bool initialized_ = false;
-  std::int32_t context_ = 0;
+  bool contextSet_ = false;
+  std::int32_t context_ = 0;  // VSS_CTX_BACKUP until set
+  bool backupStateSet_ = false;
   std::optional<std::vector<vss::Guid>> enabledClasses_;
   bool metadataRequested_ = false;
-  bool metadataGathered_ = false;
-  bool writerStatusGathered_ = false;
   std::vector<AddedComponent> added_;
   bool setStarted_ = false;
-  bool setTaken_ = false;
+  bool prepareRequested_ = false;
+  bool snapshotRequested_ = false;
   bool aborted_ = false;
   std::vector<SnapshotEntry> snapshots_;
 };

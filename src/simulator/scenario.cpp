@@ -17,7 +17,8 @@
 //   top level    description (text, ignored), volumes, writers, faults
 //   volume       name (required): what hosts pass, e.g. C:\ or /srv/data;
 //                directory (required): an existing directory, relative to the
-//                scenario file's folder
+//                scenario file's folder; device: the device name of its
+//                shadow copy, in place of the one the service makes up
 //   writer       classId, instanceId (required GUIDs, instance ids distinct),
 //                name (required), status = 0 (the failure GetWriterStatus
 //                reports), state = 1, or 8 when status is a failure,
@@ -32,7 +33,17 @@
 //   fault        call (required): an operation such as "AddComponent", or
 //                X.Wait, X.QueryStatus or X.Result of an asynchronous
 //                operation X; status (required); occurrence = 1 (which call
-//                of that name answers the status)
+//                of that name answers the status, or "every"). A positive
+//                status of X.Result plays an operation that ends pending
+//                (0x42309) or cancelled (0x4230B); a failing X.Wait, a wait
+//                that fails
+//
+// The service reports writers in the order they are listed, as a real server
+// lists them in the order they answered, whatever their ids. Writers may share
+// a class id: they are instances of one writer class, each with its own
+// metadata. After a partial failure a writer reports its added components,
+// each with the failure failedComponents gives it, then any other component
+// failedComponents names.
 //
 // A status is an integer or a text of "0x" and up to eight hex digits; a GUID
 // is written in braces. Unknown members are errors, so that a misspelt name
@@ -347,14 +358,19 @@ FaultSpec readFault(const Node& node) {
   if (!isFaultableCall(fault.call)) call.fail(kCallExpected);
   fault.status = node.required("status", kStatusExample).status();
   if (const auto occurrence = node.member("occurrence")) {
-    fault.occurrence = static_cast<int>(occurrence->unsignedNumber(
-        1, std::numeric_limits<int>::max(), "a call count of 1 or more"));
+    constexpr const char* kOccurrenceExpected = "a call count of 1 or more, or \"every\"";
+    if (occurrence->value() == "every") {
+      fault.occurrence = FaultSpec::kEveryOccurrence;
+    } else {
+      fault.occurrence = static_cast<int>(
+          occurrence->unsignedNumber(1, std::numeric_limits<int>::max(), kOccurrenceExpected));
+    }
   }
   return fault;
 }
 
 Volume readVolume(const Node& node, const fs::path& baseDirectory) {
-  node.expectObject({"name", "directory"});
+  node.expectObject({"name", "directory", "device"});
   Volume volume;
   const Node name = node.required("name", "a volume name such as \"C:\\\\\"");
   volume.name = name.text("a volume name such as \"C:\\\\\"");
@@ -369,6 +385,7 @@ Volume readVolume(const Node& node, const fs::path& baseDirectory) {
   if (given.empty() || !fs::is_directory(volume.directory, error)) {
     directory.fail(kDirectoryExpected);
   }
+  if (const auto device = node.member("device")) volume.device = device->text();
   return volume;
 }
 

@@ -50,11 +50,19 @@ struct WriterSpec {
   std::vector<FailedComponentSpec> failedComponents;
 };
 
-// The occurrence-th call (1-based) of `call` answers `status`.
+// What a planned call does instead of answering: for the library's own tests,
+// which must show that nothing escapes it, a call can also throw.
+enum class Throw { kNothing, kBadAlloc, kStandard, kNonStandard };
+
+// The occurrence-th call (1-based) of `call` answers `status`, or throws;
+// occurrence kEveryOccurrence makes every call of that name do so, unless a
+// fault for its own occurrence says otherwise.
 struct FaultSpec {
+  static constexpr int kEveryOccurrence = 0;
   std::string call;
   Status status = 0;
   int occurrence = 1;
+  Throw thrown = Throw::kNothing;
 };
 
 struct Scenario {

@@ -1,5 +1,8 @@
 #include "simulator/service_state.h"
 
+#include <new>
+#include <stdexcept>
+
 #include "platform/platform.h"
 #include "simulator/volume_names.h"
 
@@ -20,23 +23,80 @@ fs::path relativeHostPath(std::u16string_view rest) {
 }  // namespace
 
 ServiceState::ServiceState(Scenario scenario) : scenario_(std::move(scenario)) {
-  for (const FaultSpec& fault : scenario_.faults) {
-    faults_[{fault.call, fault.occurrence}] = fault.status;
+  for (const FaultSpec& fault : scenario_.faults) plan(fault);
+}
+
+void ServiceState::plan(const FaultSpec& fault) {
+  const std::lock_guard lock(mutex_);
+  faults_[{fault.call, fault.occurrence}] = fault;
+}
+
+// Counts this occurrence of `call` and carries out what is planned for it.
+// Called with the mutex held; a throw leaves the lock to its guard.
+std::optional<Status> ServiceState::plannedFor(const std::string& call) {
+  const int occurrence = ++counts_[call];
+  auto fault = faults_.find({call, occurrence});
+  if (fault == faults_.end()) fault = faults_.find({call, FaultSpec::kEveryOccurrence});
+  if (fault == faults_.end()) return std::nullopt;
+  switch (fault->second.thrown) {
+    case Throw::kBadAlloc:
+      throw std::bad_alloc();
+    case Throw::kStandard:
+      throw std::runtime_error("fault injected into " + call);
+    case Throw::kNonStandard:
+      throw fault->second.status;
+    case Throw::kNothing:
+      break;
   }
+  return fault->second.status;
 }
 
 Status ServiceState::enter(const std::string& call, const std::string& arguments) {
   const std::lock_guard lock(mutex_);
   record_.push_back({call, call + "(" + arguments + ")"});
-  const auto fault = faults_.find({call, ++counts_[call]});
-  return fault == faults_.end() ? Status{0} : fault->second;
+  return plannedFor(call).value_or(Status{0});
 }
 
 std::optional<Status> ServiceState::plannedOutcome(const std::string& call) {
   const std::lock_guard lock(mutex_);
-  const auto fault = faults_.find({call, ++counts_[call]});
-  if (fault == faults_.end()) return std::nullopt;
-  return fault->second;
+  return plannedFor(call);
+}
+
+Status ServiceState::breach(const std::string& call, const Rule& rule) {
+  note("Breach", "Breach(" + call + ": " + std::string(rule.name) + "; " +
+                     std::string(rule.page) + ")");
+  return rule.answer;
+}
+
+void ServiceState::assume(const std::string& call, const std::string& what) {
+  note("Assumption", "Assumption(" + call + ": " + what + ")");
+}
+
+void ServiceState::objectMade() {
+  const std::lock_guard lock(mutex_);
+  ++ledger_.objects;
+}
+
+void ServiceState::objectGone() {
+  const std::lock_guard lock(mutex_);
+  --ledger_.objects;
+}
+
+void ServiceState::componentInfoLent() {
+  const std::lock_guard lock(mutex_);
+  ++ledger_.componentInfo;
+}
+
+bool ServiceState::componentInfoReturned() {
+  const std::lock_guard lock(mutex_);
+  if (ledger_.componentInfo == 0) return false;
+  --ledger_.componentInfo;
+  return true;
+}
+
+Ledger ServiceState::ledger() const {
+  const std::lock_guard lock(mutex_);
+  return ledger_;
 }
 
 void ServiceState::note(const std::string& call, std::string text) {

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "simulator/rules.h"
 #include "simulator/scenario.h"
 #include "simulator/simulation.h"
 #include "status/status.h"
@@ -28,18 +29,35 @@ class ServiceState {
   const Scenario& scenario() const { return scenario_; }
 
   // Records `call` with the text of its arguments and returns what it
-  // answers: the status of a fault planned for this occurrence, or S_OK.
+  // answers: the status of a fault planned for this occurrence, or S_OK. A
+  // fault may throw instead.
   Status enter(const std::string& call, const std::string& arguments = {});
   // The status planned for this occurrence of `call`, if any, without
   // recording a call: for the outcome of an asynchronous operation.
   std::optional<Status> plannedOutcome(const std::string& call);
   // Adds an entry that is not a call, such as why an operation failed.
   void note(const std::string& call, std::string text);
+  // Records that `call` broke `rule` and returns what the service answers.
+  Status breach(const std::string& call, const Rule& rule);
+  // Records that `call` relied on something the documentation leaves open.
+  void assume(const std::string& call, const std::string& what);
+
+  // Adds a fault to the plan, in place of one planned for the same occurrence.
+  void plan(const FaultSpec& fault);
+
+  // What the service has handed out and not yet got back.
+  void objectMade();
+  void objectGone();
+  void componentInfoLent();
+  // False when no description block is outstanding.
+  bool componentInfoReturned();
+  Ledger ledger() const;
 
   // Valid while no call is being made on another thread.
   const std::vector<RecordEntry>& record() const { return record_; }
 
-  // The number of the next shadow copy: 1, 2, ... per simulation.
+  // The number of the next shadow copy: 1, 2, ... per simulation (under Wine a
+  // copy takes the lowest number free instead; see shadow_copy.h).
   int nextShadowCopyNumber();
   // A new snapshot or snapshot set id; they count up, so that records of the
   // same scenario compare equal.
@@ -56,9 +74,12 @@ class ServiceState {
  private:
   const Scenario scenario_;
   mutable std::mutex mutex_;
+  std::optional<Status> plannedFor(const std::string& call);
+
   std::vector<RecordEntry> record_;
-  std::map<std::pair<std::string, int>, Status> faults_;
+  std::map<std::pair<std::string, int>, FaultSpec> faults_;
   std::map<std::string, int> counts_;
+  Ledger ledger_;
   int shadowCopies_ = 0;
   std::uint32_t identifiers_ = 0;
   std::map<std::u16string, std::filesystem::path> liveCopies_;

@@ -5,11 +5,12 @@
 #include "simulator/shadow_copy_system.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <system_error>
 
 #if defined(__linux__)
@@ -73,13 +74,20 @@ Identity identify(const fs::path& path) {
   return {info.st_dev, info.st_ino};
 }
 
-// What a tree copy must not step into: the copy itself, when it is made
-// inside the tree, and other file systems mounted in it, which a snapshot of
-// a volume does not include either (their mount points stay, empty).
+// What a tree copy must not step into: the copy itself and its marker, when
+// they are made inside the tree, and other file systems mounted in it, which a
+// snapshot of a volume does not include either (their mount points stay,
+// empty).
 struct Bounds {
   Identity copy;
+  Identity marker;
+  fs::path markerName;
   dev_t volume = 0;
 };
+
+bool same(const Identity& a, const Identity& b) {
+  return a.device == b.device && a.inode == b.inode;
+}
 
 void copyTree(const fs::path& source, const fs::path& target, const Bounds& bounds) {
   for (const fs::directory_entry& entry : fs::directory_iterator(source)) {
@@ -89,11 +97,15 @@ void copyTree(const fs::path& source, const fs::path& target, const Bounds& boun
       fs::copy_symlink(entry.path(), destination);
     } else if (fs::is_directory(status)) {
       const Identity identity = identify(entry.path());
-      if (identity.device == bounds.copy.device && identity.inode == bounds.copy.inode) continue;
+      if (same(identity, bounds.copy)) continue;
       fs::create_directory(destination);
       if (identity.device == bounds.volume) copyTree(entry.path(), destination, bounds);
       copyDirectoryAttributes(entry.path(), destination);
     } else if (fs::is_regular_file(status)) {
+      if (entry.path().filename() == bounds.markerName &&
+          same(identify(entry.path()), bounds.marker)) {
+        continue;
+      }
       cloneOrCopyFile(entry.path(), destination);
       fs::permissions(destination, status.permissions());
       fs::last_write_time(destination, fs::last_write_time(entry.path()));
@@ -103,14 +115,52 @@ void copyTree(const fs::path& source, const fs::path& target, const Bounds& boun
 
 }  // namespace
 
-fs::path createCopyDirectory(const std::string& label) {
-  std::string name = (fs::temp_directory_path() / ("frostcap-" + label + "-XXXXXX")).string();
-  if (::mkdtemp(name.data()) == nullptr) throwErrno("cannot create a directory for the copy", name);
-  return name;
+// Copies stay in the temporary directory: device names mean nothing to this
+// system's own calls, and the simulated builds map them to the copies.
+CopyFolder copyFolder() { return {fs::temp_directory_path(), false}; }
+
+// Names in the temporary directory are random and never taken twice, so a
+// removal that judged a copy's owner a moment ago cannot meet a new copy of
+// the same name: there is nothing to lock.
+void withCopyFolderLocked(const fs::path&, const std::function<void()>& work) { work(); }
+
+std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+bool processRunning(std::uint32_t id) {
+  // 0 and what does not fit a pid_t would name process groups or nothing.
+  if (id == 0 || id > static_cast<std::uint32_t>(INT_MAX)) return false;
+  return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
 }
 
-void copyVolumeTree(const fs::path& source, const fs::path& copy) {
-  copyTree(source, copy, {identify(copy), identify(source / "").device});
+bool createNewFile(const fs::path& path, std::string_view content) {
+  const FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (file.get() < 0) {
+    if (errno == EEXIST) return false;
+    throwErrno("cannot create", path);
+  }
+  while (!content.empty()) {
+    const ssize_t written = ::write(file.get(), content.data(), content.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int error = errno;
+      ::unlink(path.c_str());
+      errno = error;
+      throwErrno("cannot write", path);
+    }
+    content.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+bool createNewDirectory(const fs::path& path) {
+  if (::mkdir(path.c_str(), 0700) == 0) return true;
+  if (errno == EEXIST) return false;
+  throwErrno("cannot create a directory for the copy", path);
+}
+
+void copyVolumeTree(const fs::path& source, const fs::path& copy, const fs::path& marker) {
+  copyTree(source, copy,
+           {identify(copy), identify(marker), marker.filename(), identify(source / "").device});
 }
 
 }  // namespace frostcap::simulator

@@ -3,8 +3,10 @@
 // directory's). Symbolic links are left out: making them takes a privilege
 // that most accounts do not hold.
 
-#include <atomic>
-#include <chrono>
+#include "platform/windows/windows_support.h"
+// windows_support.h first: it fixes the Windows version for what follows.
+
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -15,7 +17,42 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void copyTree(const fs::path& source, const fs::path& target, const fs::path& copy) {
+[[noreturn]] void throwSystemError(const std::string& what, const fs::path& path, DWORD error) {
+  throw fs::filesystem_error(what, path,
+                             std::error_code(static_cast<int>(error), std::system_category()));
+}
+
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+  ~OwnedHandle() {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// A variable's value; nothing when it is not set or empty.
+std::optional<std::wstring> environmentVariable(const wchar_t* name) {
+  std::wstring value(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return std::nullopt;
+    if (length < value.size()) {
+      value.resize(length);
+      return value;
+    }
+    value.resize(length);  // too small: `length` counts the terminator
+  }
+}
+
+void copyTree(const fs::path& source, const fs::path& target, const fs::path& copy,
+              const fs::path& marker) {
   for (const fs::directory_entry& entry : fs::directory_iterator(source)) {
     const fs::path destination = target / entry.path().filename();
     const fs::file_status status = entry.symlink_status();
@@ -23,8 +60,9 @@ void copyTree(const fs::path& source, const fs::path& target, const fs::path& co
       // The copy may be made inside the very tree it copies.
       if (entry.path().lexically_normal() == copy) continue;
       fs::create_directory(destination);
-      copyTree(entry.path(), destination, copy);
+      copyTree(entry.path(), destination, copy, marker);
     } else if (fs::is_regular_file(status)) {
+      if (entry.path().lexically_normal() == marker) continue;
       fs::copy_file(entry.path(), destination);
       fs::last_write_time(destination, fs::last_write_time(entry.path()));
     }
@@ -33,21 +71,92 @@ void copyTree(const fs::path& source, const fs::path& target, const fs::path& co
 
 }  // namespace
 
-fs::path createCopyDirectory(const std::string& label) {
-  // Several processes may make copies at once: creating the directory is
-  // what claims a name, and a name taken already just means another try.
-  static std::atomic<unsigned> counter{0};
-  const fs::path temp = fs::temp_directory_path();
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (;;) {
-    const fs::path name = temp / ("frostcap-" + label + "-" + std::to_string(stamp) + "-" +
-                                  std::to_string(counter++));
-    if (fs::create_directory(name)) return name;
+CopyFolder copyFolder() {
+  // Wine looks up \\?\GLOBALROOT\Device\NAME as the directory
+  // dosdevices\globalroot\device\NAME of its prefix, which Z:, the host's
+  // root, reaches. A WINEPREFIX that is not a Wine prefix there (as it would
+  // be on Windows itself) leaves the copies in the temporary directory.
+  if (std::optional<std::wstring> prefix = environmentVariable(L"WINEPREFIX");
+      prefix && prefix->front() == L'/') {
+    for (wchar_t& unit : *prefix) {
+      if (unit == L'/') unit = L'\\';
+    }
+    const fs::path dosDevices = fs::path(L"Z:" + *prefix) / L"dosdevices";
+    std::error_code error;
+    if (fs::is_directory(dosDevices, error)) {
+      const fs::path devices = dosDevices / L"globalroot" / L"device";
+      fs::create_directories(devices);
+      return {devices, true};
+    }
   }
+  return {fs::temp_directory_path(), false};
 }
 
-void copyVolumeTree(const fs::path& source, const fs::path& copy) {
-  copyTree(source, copy, fs::absolute(copy).lexically_normal());
+void withCopyFolderLocked(const fs::path& folder, const std::function<void()>& work) {
+  // Device names are taken again once free, so the removal of an ended
+  // owner's copy must not meet a new claim of its name. One lock for every
+  // folder: it is held only while names are looked at and taken.
+  const OwnedHandle mutex(CreateMutexW(nullptr, FALSE, L"Local\\frostcap-shadow-copies"));
+  if (mutex.get() == nullptr) {
+    throwSystemError("cannot create the lock for the copies", folder, GetLastError());
+  }
+  // WAIT_ABANDONED: a holder died while it held the lock. What it guarded is
+  // read again from the folder, so the lock is simply ours now.
+  const DWORD waited = WaitForSingleObject(mutex.get(), INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    throwSystemError("cannot take the lock for the copies", folder, GetLastError());
+  }
+  struct Release {
+    HANDLE mutex;
+    ~Release() { ReleaseMutex(mutex); }
+  } release{mutex.get()};
+  work();
+}
+
+std::uint32_t currentProcessId() { return GetCurrentProcessId(); }
+
+bool processRunning(std::uint32_t id) {
+  const OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (process.get() == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  if (GetExitCodeProcess(process.get(), &code) == 0) return true;
+  // A process that ended with code 259 passes for running: its copies wait.
+  return code == STILL_ACTIVE;
+}
+
+bool createNewFile(const fs::path& path, std::string_view content) {
+  DWORD error = 0;
+  {
+    const OwnedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return false;
+      throwSystemError("cannot create", path, error);
+    }
+    DWORD written = 0;
+    if (WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                  nullptr) != 0 &&
+        written == content.size()) {
+      return true;
+    }
+    error = GetLastError();
+  }
+  // Closed first: nothing else may open it meanwhile, not even to delete it.
+  DeleteFileW(path.c_str());
+  throwSystemError("cannot write", path, error);
+}
+
+bool createNewDirectory(const fs::path& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr) != 0) return true;
+  const DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS) return false;
+  throwSystemError("cannot create a directory for the copy", path, error);
+}
+
+void copyVolumeTree(const fs::path& source, const fs::path& copy, const fs::path& marker) {
+  copyTree(source, copy, fs::absolute(copy).lexically_normal(),
+           fs::absolute(marker).lexically_normal());
 }
 
 }  // namespace frostcap::simulator

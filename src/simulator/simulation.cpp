@@ -18,6 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+Status createFor(const std::shared_ptr<ServiceState>& state,
+                 std::unique_ptr<vss::BackupComponents>& out) {
+  const Status status = state->enter("CreateVssBackupComponents");
+  if (!failed(status)) out = makeBackupComponents(state);
+  return status;
+}
+
 class ScenarioSimulation final : public Simulation {
  public:
   explicit ScenarioSimulation(Scenario scenario)
@@ -37,9 +44,7 @@ class ScenarioSimulation final : public Simulation {
     std::shared_ptr<ServiceState> state = state_;
     previousFactory_ =
         vss::setBackupComponentsFactory([state](std::unique_ptr<vss::BackupComponents>& out) {
-          const Status status = state->enter("CreateVssBackupComponents");
-          if (!failed(status)) out = makeBackupComponents(state);
-          return status;
+          return createFor(state, out);
         });
     std::weak_ptr<ServiceState> weak = state_;
     previousResolver_ =
@@ -73,6 +78,14 @@ class ScenarioSimulation final : public Simulation {
     return state_->hostPath(path);
   }
 
+  Status create(std::unique_ptr<vss::BackupComponents>& out) override {
+    return createFor(state_, out);
+  }
+
+  void plan(const FaultSpec& fault) override { state_->plan(fault); }
+
+  Ledger ledger() const override { return state_->ledger(); }
+
  private:
   std::shared_ptr<ServiceState> state_;
   bool installed_ = false;
@@ -85,6 +98,10 @@ class ScenarioSimulation final : public Simulation {
 std::string recordLine(const RecordEntry& entry) {
   const nlohmann::ordered_json line = {{"call", entry.call}, {"text", entry.text}};
   return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::unique_ptr<Simulation> Simulation::fromScenario(Scenario scenario) {
+  return std::make_unique<ScenarioSimulation>(std::move(scenario));
 }
 
 std::unique_ptr<Simulation> Simulation::fromFile(const fs::path& scenario) {

@@ -14,6 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "status/status.h"
+#include "vss/seam.h"
+
 namespace frostcap::simulator {
 
 // A scenario that cannot be read: the message names the file, the position
@@ -23,10 +26,14 @@ class ScenarioError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// One volume: its name as hosts give it (e.g. C:\) and the directory behind it.
+// One volume: its name as hosts give it (e.g. C:\) and the directory behind
+// it. A volume without a directory has no files: its shadow copy is a name
+// only. `device` replaces the device name the service makes up for its
+// shadow copy.
 struct Volume {
   std::u16string name;
   std::filesystem::path directory;
+  std::optional<std::u16string> device;
 };
 
 // What the service was told that a host or its tests may want to check.
@@ -35,12 +42,26 @@ struct RecordEntry {
   std::string text;  // the call with its arguments, e.g. SetBackupSucceeded(...,true)
 };
 
+// What the service handed out and has not got back: objects (each interface
+// handed out counts until it is released) and component descriptions not
+// handed back with FreeComponentInfo.
+struct Ledger {
+  int objects = 0;
+  int componentInfo = 0;
+  bool operator==(const Ledger&) const = default;
+};
+
 // An entry as one line of JSON, {"call":...,"text":...}, without the newline:
 // the form in which records are written out and handed to hosts.
 std::string recordLine(const RecordEntry& entry);
 
+struct Scenario;
+struct FaultSpec;
+
 class Simulation {
  public:
+  // A scenario built in code, as the library's own tests build theirs.
+  static std::unique_ptr<Simulation> fromScenario(Scenario scenario);
   // Reads a scenario file (JSON). Throws ScenarioError.
   static std::unique_ptr<Simulation> fromFile(const std::filesystem::path& scenario);
   // The given volumes and no writers. Throws ScenarioError when a volume's
@@ -54,13 +75,25 @@ class Simulation {
   // destroyed.
   virtual void install() = 0;
 
+  // A new backup-components object, as CreateVssBackupComponents hands one
+  // out: what the installed service does for the library.
+  virtual Status create(std::unique_ptr<vss::BackupComponents>& out) = 0;
+
   // Every call the service received, in order, for checking and for writing
   // out (one JSON object per line) when the host asks for it. Besides the
-  // calls, "Release" marks the release of a backup-components object and
-  // "X.Result" why an asynchronous operation X failed. writeRecord throws
+  // calls: "Release" marks the release of a backup-components object,
+  // "X.Result" says why an asynchronous operation X failed, "Breach" names a
+  // documented rule a call broke, "Assumption" something a call relied on that
+  // the documentation leaves open, and "Misuse" an object used wrongly. writeRecord throws
   // std::runtime_error when the file cannot be written.
   virtual const std::vector<RecordEntry>& record() const = 0;
   virtual void writeRecord(const std::filesystem::path& file) const = 0;
+
+  // Adds a fault to the plan, in place of one for the same occurrence.
+  virtual void plan(const FaultSpec& fault) = 0;
+
+  // What the service handed out and has not got back.
+  virtual Ledger ledger() const = 0;
 
   // Where the files behind a volume name or a shadow copy's device name (or a
   // path below one) are on this host; nothing for a name it does not know.

@@ -1,5 +1,6 @@
 #include "simulator/writer_objects.h"
 
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -11,16 +12,22 @@ namespace {
 constexpr Status kAsyncPending = static_cast<Status>(0x00042309);     // VSS_S_ASYNC_PENDING
 constexpr Status kInvalidArgument = static_cast<Status>(0x80070057);  // E_INVALIDARG
 
-// An operation that finished as soon as it started; it says so only once it
-// has been waited on, as the real one may still be running until then.
-class SimulatedAsync final : public vss::Async {
+// An operation whose work was done when it started; it counts as finished,
+// and says so, only once it has been waited on, as the real one may still be
+// running until then.
+class SimulatedAsync final : public vss::Async, HandedOut {
  public:
-  SimulatedAsync(StatePtr state, std::string call, Status result)
-      : state_(std::move(state)), call_(std::move(call)), result_(result) {}
+  SimulatedAsync(StatePtr state, std::string call, Status result, std::function<void()> finished)
+      : HandedOut(std::move(state)),
+        call_(std::move(call)),
+        result_(result),
+        finished_(std::move(finished)) {}
 
   Status wait() override {
     const Status status = state_->enter(call_ + ".Wait");
-    if (!failed(status)) waited_ = true;
+    if (failed(status) || waited_) return status;
+    waited_ = true;
+    if (!failed(result_) && finished_) finished_();
     return status;
   }
   Status queryStatus(Status& operation) override {
@@ -30,16 +37,16 @@ class SimulatedAsync final : public vss::Async {
   }
 
  private:
-  StatePtr state_;
   std::string call_;
   Status result_;
+  std::function<void()> finished_;
   bool waited_ = false;
 };
 
-class SimulatedFileDescriptor final : public vss::FileDescriptor {
+class SimulatedFileDescriptor final : public vss::FileDescriptor, HandedOut {
  public:
   SimulatedFileDescriptor(StatePtr state, const FileSpec& file)
-      : state_(std::move(state)), file_(file) {}
+      : HandedOut(std::move(state)), file_(file) {}
 
   Status getPath(std::optional<std::u16string>& path) override {
     const Status status = state_->enter("GetPath");
@@ -58,7 +65,6 @@ class SimulatedFileDescriptor final : public vss::FileDescriptor {
   }
 
  private:
-  StatePtr state_;
   const FileSpec& file_;
 };
 
@@ -71,10 +77,10 @@ Status fileAt(const StatePtr& state, const std::string& call, std::uint32_t inde
   return status;
 }
 
-class SimulatedMetadataComponent final : public vss::WriterMetadataComponent {
+class SimulatedMetadataComponent final : public vss::WriterMetadataComponent, HandedOut {
  public:
   SimulatedMetadataComponent(StatePtr state, const ComponentSpec& component)
-      : state_(std::move(state)), component_(component) {}
+      : HandedOut(std::move(state)), component_(component) {}
 
   Status getComponentInfo(vss::ComponentInfo& info) override {
     const Status status = state_->enter("GetComponentInfo", recordText(component_.name));
@@ -87,13 +93,18 @@ class SimulatedMetadataComponent final : public vss::WriterMetadataComponent {
             static_cast<std::uint32_t>(component_.databases.size()),
             static_cast<std::uint32_t>(component_.logs.size()),
             this};
+    state_->componentInfoLent();
     return status;
   }
+  // The block comes back whatever the call then answers, or throws.
   Status freeComponentInfo(vss::ComponentInfo& info) override {
-    const Status status = state_->enter("FreeComponentInfo", recordText(component_.name));
-    if (failed(status)) return status;
-    if (info.block != this) return kInvalidArgument;
+    const bool lent = info.block == this && state_->componentInfoReturned();
     info.block = nullptr;
+    const Status status = state_->enter("FreeComponentInfo", recordText(component_.name));
+    if (!lent) {
+      state_->note("Misuse", "Misuse(FreeComponentInfo: a description not handed out)");
+      return kInvalidArgument;
+    }
     return status;
   }
   Status getFile(std::uint32_t index, std::unique_ptr<vss::FileDescriptor>& file) override {
@@ -108,14 +119,13 @@ class SimulatedMetadataComponent final : public vss::WriterMetadataComponent {
   }
 
  private:
-  StatePtr state_;
   const ComponentSpec& component_;
 };
 
-class SimulatedMetadata final : public vss::WriterMetadata {
+class SimulatedMetadata final : public vss::WriterMetadata, HandedOut {
  public:
   SimulatedMetadata(StatePtr state, const WriterSpec& writer)
-      : state_(std::move(state)), writer_(writer) {}
+      : HandedOut(std::move(state)), writer_(writer) {}
 
   Status getIdentity(vss::WriterIdentity& identity) override {
     const Status status = state_->enter("GetIdentity", recordText(writer_.name));
@@ -144,14 +154,13 @@ class SimulatedMetadata final : public vss::WriterMetadata {
   }
 
  private:
-  StatePtr state_;
   const WriterSpec& writer_;
 };
 
-class SimulatedComponentEx2 final : public vss::ComponentEx2 {
+class SimulatedComponentEx2 final : public vss::ComponentEx2, HandedOut {
  public:
   SimulatedComponentEx2(StatePtr state, FailedComponentSpec component)
-      : state_(std::move(state)), component_(std::move(component)) {}
+      : HandedOut(std::move(state)), component_(std::move(component)) {}
   Status getFailure(vss::ComponentFailure& failure) override {
     const Status status = state_->enter("GetFailure", recordText(component_.name));
     if (!failed(status)) failure = component_.failure;
@@ -159,14 +168,13 @@ class SimulatedComponentEx2 final : public vss::ComponentEx2 {
   }
 
  private:
-  StatePtr state_;
   FailedComponentSpec component_;
 };
 
-class SimulatedComponent final : public vss::Component {
+class SimulatedComponent final : public vss::Component, HandedOut {
  public:
   SimulatedComponent(StatePtr state, FailedComponentSpec component)
-      : state_(std::move(state)), component_(std::move(component)) {}
+      : HandedOut(std::move(state)), component_(std::move(component)) {}
   Status getComponentName(std::u16string& name) override {
     const Status status = state_->enter("GetComponentName");
     if (!failed(status)) name = component_.name;
@@ -179,18 +187,17 @@ class SimulatedComponent final : public vss::Component {
   }
 
  private:
-  StatePtr state_;
   FailedComponentSpec component_;
 };
 
 // A writer's components in the backup: those added for it, each with the
 // failure the scenario gives it (none if it gives none), then any failed
 // components the scenario names that were not added.
-class SimulatedWriterComponents final : public vss::WriterComponents {
+class SimulatedWriterComponents final : public vss::WriterComponents, HandedOut {
  public:
   SimulatedWriterComponents(StatePtr state, const WriterSpec& writer,
                             std::vector<FailedComponentSpec> components)
-      : state_(std::move(state)), writer_(writer), components_(std::move(components)) {}
+      : HandedOut(std::move(state)), writer_(writer), components_(std::move(components)) {}
 
   Status getWriterInfo(vss::Guid& instanceId, vss::Guid& classId) override {
     const Status status = state_->enter("GetWriterInfo", recordText(writer_.name));
@@ -215,7 +222,6 @@ class SimulatedWriterComponents final : public vss::WriterComponents {
   }
 
  private:
-  StatePtr state_;
   const WriterSpec& writer_;
   std::vector<FailedComponentSpec> components_;
 };
@@ -225,8 +231,10 @@ class SimulatedWriterComponents final : public vss::WriterComponents {
 std::string recordText(std::u16string_view value) { return platform::wideToUtf8(value); }
 std::string recordText(const vss::Guid& value) { return recordText(platform::formatGuid(value)); }
 
-std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status result) {
-  return std::make_unique<SimulatedAsync>(std::move(state), std::move(call), result);
+std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status result,
+                                      std::function<void()> finished) {
+  return std::make_unique<SimulatedAsync>(std::move(state), std::move(call), result,
+                                          std::move(finished));
 }
 
 std::unique_ptr<vss::WriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer) {

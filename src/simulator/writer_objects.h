@@ -5,6 +5,7 @@
 // components and file descriptors, and a writer's components in the backup.
 // Each keeps the service's state alive and records every call it receives.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,9 +18,24 @@ namespace frostcap::simulator {
 
 using StatePtr = std::shared_ptr<ServiceState>;
 
-// An operation that has already finished with `result`; `call` names it in
-// the record (as call.Wait and call.QueryStatus).
-std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status result);
+// What every object the service hands out shares: the state it keeps alive,
+// and its entry in the ledger for as long as it exists.
+class HandedOut {
+ public:
+  explicit HandedOut(StatePtr state) : state_(std::move(state)) { state_->objectMade(); }
+  HandedOut(const HandedOut&) = delete;
+  HandedOut& operator=(const HandedOut&) = delete;
+  ~HandedOut() { state_->objectGone(); }
+
+ protected:
+  StatePtr state_;
+};
+
+// An operation that has done its work and ends with `result`; `call` names it
+// in the record (as call.Wait and call.QueryStatus). `finished` runs when it
+// is first waited on, unless `result` is a failure.
+std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status result,
+                                      std::function<void()> finished);
 
 std::unique_ptr<vss::WriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer);
 

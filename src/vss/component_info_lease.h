@@ -13,8 +13,15 @@ class ComponentInfoLease {
   explicit ComponentInfoLease(WriterMetadataComponent& component) : component_(component) {}
   ComponentInfoLease(const ComponentInfoLease&) = delete;
   ComponentInfoLease& operator=(const ComponentInfoLease&) = delete;
+  // Runs while an exception may be on its way out: a hand-back that throws
+  // too is dropped rather than ending the process, and the first exception
+  // is the one reported.
   ~ComponentInfoLease() {
-    if (held_) component_.freeComponentInfo(info_);
+    if (!held_) return;
+    try {
+      component_.freeComponentInfo(info_);
+    } catch (...) {
+    }
   }
 
   Status obtain() {

@@ -37,20 +37,20 @@ TEST_F(Completion, AFailingCompletionSkipsTheStatusReport) {
 
 TEST_F(Completion, ExceptionsAreCaughtAndTheServiceIsStillReleased) {
   for (Throw kind : {Throw::kBadAlloc, Throw::kStandard, Throw::kNonStandard}) {
-    FakeService fresh;
+    ModelService fresh;
     fresh.writers = twoWriters();
     fresh.raise("BackupComplete", kind);
     frostcap_snapshot* other = frostcap_snapshot_new();
     frostcap_snapshot_addWriter(other, host(kFilesWriterId));
     ASSERT_EQ(frostcap_snapshot_perform_a(other), 0);
     frostcap_snapshot_free(other, 1);
-    EXPECT_EQ(fresh.liveObjects(), 0);
+    EXPECT_EQ(fresh.ledger().objects, 0);
   }
 }
 
 TEST_F(Completion, AWriterFailingAfterCompletionChangesNothing) {
   snapshotTaken();
-  service.writers[0].failure = Status(0x800423F4);
+  service.writers[0].status = Status(0x800423F4);
   free(1);
   EXPECT_EQ(service.count("BackupComplete"), 1);
 }

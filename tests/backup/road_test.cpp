@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/messages.h"
 #include "support/scenario.h"
 
 namespace frostcap::test {
@@ -12,6 +13,11 @@ const std::string kAi = text(kDatabaseWriterInstance);
 const std::string kB = text(kFilesWriterClass);
 const std::string kBi = text(kFilesWriterInstance);
 const std::string kNoProvider = "{00000000-0000-0000-0000-000000000000}";
+
+// The model numbers its snapshot set and snapshot ids together, the set first.
+std::string snapshotId(std::uint32_t number) {
+  return text(vss::Guid{number, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}});
+}
 
 std::vector<std::string> waited(const std::string& op) {
   return {op + "()", op + ".Wait()", op + ".QueryStatus()"};
@@ -39,6 +45,7 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0) << text(messages().at(0));
   const std::vector<std::string> catalogueCalls = {"GetWriterMetadataCount()",
                                                    "GetWriterMetadata(0)",
+                                                   "GetIdentity(Database Writer)",
                                                    "GetFileCounts(Database Writer)",
                                                    "GetComponent(0)",
                                                    "GetComponentInfo(Mail)",
@@ -47,6 +54,7 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
                                                    "GetComponentInfo(Logs)",
                                                    "FreeComponentInfo(Logs)",
                                                    "GetWriterMetadata(1)",
+                                                   "GetIdentity(Files Writer)",
                                                    "GetFileCounts(Files Writer)",
                                                    "GetComponent(0)",
                                                    "GetComponentInfo(Documents)",
@@ -87,9 +95,9 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
                                       "AddToSnapshotSet(E:\\," + kNoProvider + ")"},
              waited("PrepareForBackup"), writerStatus(), waited("DoSnapshotSet"), writerStatus(),
              std::vector<std::string>{
-                 "GetSnapshotProperties({00000001-0000-0000-0000-000000000000})",
-                 "GetSnapshotProperties({00000002-0000-0000-0000-000000000000})",
-                 "GetSnapshotProperties({00000003-0000-0000-0000-000000000000})"}));
+                 "GetSnapshotProperties(" + snapshotId(2) + ")",
+                 "GetSnapshotProperties(" + snapshotId(3) + ")",
+                 "GetSnapshotProperties(" + snapshotId(4) + ")"}));
   EXPECT_EQ(mountPaths(), (std::vector<std::u16string>{
                               u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\",
                               u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2\\",
@@ -109,7 +117,7 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
 
 TEST_F(Road, AVerdictOtherThanOneMarksEveryComponentAsNotBackedUp) {
   for (int verdict : {0, 2, -1}) {
-    FakeService fresh;
+    ModelService fresh;
     fresh.writers = twoWriters();
     frostcap_snapshot* other = frostcap_snapshot_new();
     frostcap_snapshot_addWriterFilegroupComponentFallback(other, host(kFilesWriterId), host(u""),
@@ -122,7 +130,7 @@ TEST_F(Road, AVerdictOtherThanOneMarksEveryComponentAsNotBackedUp) {
     EXPECT_EQ(fresh.calls()[fresh.calls().size() - 9].text(),
               "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,false)")
         << verdict;
-    EXPECT_EQ(fresh.liveObjects(), 0);
+    EXPECT_EQ(fresh.ledger().objects, 0);
   }
 }
 
@@ -139,8 +147,8 @@ TEST_F(Road, VolumesWithoutWritersNeitherPrepareWritersNorCompleteTheBackup) {
           "SetBackupState(false,false,2,false)", "SetContext(16)", "StartSnapshotSet()",
           "AddToSnapshotSet(C:\\,{B5946137-7B9F-4925-AF80-51ABD60B20D5})", "DoSnapshotSet()",
           "DoSnapshotSet.QueryStatus()", "GatherWriterStatus()", "GatherWriterStatus.QueryStatus()",
-          "GetWriterStatusCount()", "GetWriterStatus(0)", "GetWriterStatus(1)",
-          "GetSnapshotProperties({00000001-0000-0000-0000-000000000000})"}));
+          // A context without writers has no writer to report.
+          "GetWriterStatusCount()", "GetSnapshotProperties(" + snapshotId(2) + ")"}));
 }
 
 TEST_F(Road, WritersWithoutVolumesTakeAnEmptySnapshot) {
@@ -155,12 +163,17 @@ TEST_F(Road, WritersWithoutVolumesTakeAnEmptySnapshot) {
   EXPECT_EQ(service.count("PrepareForBackup"), 1);
   EXPECT_TRUE(mountPaths().empty());
   EXPECT_TRUE(messages().empty());
-  // No snapshot was made, so the handle is not marked as used.
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 0);
+  // No snapshot was made, so the handle is not marked as used; the service
+  // decides, and takes one set per object.
+  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
+  EXPECT_EQ(messages(), (std::vector<std::u16string>{
+                            phaseFailed(messages::label::kStartSnapshotSet, 0x80042316)}));
+  EXPECT_EQ(service.breaches().size(), 1u);
 }
 
 TEST_F(Road, DeviceNamesBecomeMountPathsWithOneTrailingBackslash) {
-  service.deviceNames = {u"\\\\?\\Device\\Copy7", u"\\\\?\\Device\\Copy8\\", u""};
+  const std::u16string devices[] = {u"\\\\?\\Device\\Copy7", u"\\\\?\\Device\\Copy8\\", u""};
+  for (std::size_t i = 0; i < 3; ++i) service.volumes[i].device = devices[i];
   addVolumes({u"C:\\", u"D:\\", u"E:\\"});
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
@@ -183,16 +196,36 @@ TEST_F(Road, AHandleMakesOneSnapshotOnly) {
   EXPECT_TRUE(mountPaths().empty());
 }
 
-TEST_F(Road, ASecondPreparationStartsOverOnANewObject) {
-  frostcap_snapshot_addWriter(handle, host(kFilesWriterId));
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  EXPECT_EQ(service.count("CreateVssBackupComponents"), 2);
-  EXPECT_EQ(service.liveObjects(), 1);  // the first object was released
-  // Twice the instance ids for one writer: the completion sends nothing.
-  free(1);
-  EXPECT_EQ(service.count("SetBackupSucceeded"), 0);
-  EXPECT_EQ(service.count("BackupComplete"), 0);
+// A repeated preparation, and one retried after a failure, start over on a
+// new object and take up what was selected in between: the completion then
+// reaches every component.
+TEST_F(Road, APreparationRunAgainStartsOverAndTheCompletionReachesEveryComponent) {
+  for (const bool firstFails : {false, true}) {
+    SCOPED_TRACE(firstFails ? "retried after a failure" : "run twice");
+    ModelService fresh;
+    fresh.writers = twoWriters();
+    if (firstFails) fresh.fail("AddComponent", Status(0x80042302));
+    frostcap_snapshot* other = frostcap_snapshot_new();
+    frostcap_snapshot_addWriterFilegroupComponentFallback(other, host(kFilesWriterId), host(u""),
+                                                          host(u"Documents"), host(u""));
+    frostcap_snapshot_addVolumePath(other, host(u"C:\\"));
+    EXPECT_EQ(frostcap_snapshot_perform_a(other), firstFails ? 1 : 0);
+    frostcap_snapshot_addWriterDatabaseComponentFallback(
+        other, host(kDatabaseWriterId), host(u"Store\\Main"), host(u"Mail"), host(u""));
+    ASSERT_EQ(frostcap_snapshot_perform_a(other), 0);
+    EXPECT_EQ(fresh.count("CreateVssBackupComponents"), 2);
+    EXPECT_EQ(fresh.ledger().objects, 1);  // the first object was released
+    ASSERT_EQ(frostcap_snapshot_perform_b(other), 0);
+    frostcap_snapshot_free(other, 1);
+    const std::vector<std::string> log = fresh.log();
+    const std::vector<std::string> completion(log.end() - 11, log.end() - 9);
+    EXPECT_EQ(completion,
+              (std::vector<std::string>{
+                  "SetBackupSucceeded(" + kAi + "," + kA + ",1,Store\\Main,Mail,true)",
+                  "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,true)"}));
+    EXPECT_EQ(fresh.count("BackupComplete"), 1);
+    EXPECT_TRUE(fresh.breaches().empty());
+  }
 }
 
 }  // namespace

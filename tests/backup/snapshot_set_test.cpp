@@ -71,14 +71,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SnapshotSet, ExceptionsBecomeMessages) {
   prepare();
-  service.raise("DoSnapshotSet", Throw::kStandard);
-  service.raise("DoSnapshotSet", Throw::kNonStandard, 2);
+  // Thrown before the set starts, so that the phase can run again.
+  service.raise("StartSnapshotSet", Throw::kStandard);
+  service.raise("StartSnapshotSet", Throw::kNonStandard, 2);
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
   EXPECT_EQ(messages(),
             (std::vector<std::u16string>{
                 u"{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({FATAL_PREFIX}: fault injected "
-                u"into DoSnapshotSet)",
+                u"into StartSnapshotSet)",
                 u"{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({FATAL_PREFIX}: {ERR_UNCAUGHT})"}));
 }
 
@@ -95,14 +96,14 @@ TEST_F(SnapshotSet, PropertiesFailingForTheSecondCopyKeepTheFirstAndMarkTheHandl
 
 TEST_F(SnapshotSet, AFailureBeforeTheCopiesLetsThePhaseRunAgain) {
   prepare();
-  service.fail("DoSnapshotSet", Status(kProviderVeto));
+  service.fail("StartSnapshotSet", Status(kProviderVeto));
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 0);
   EXPECT_EQ(mountPaths().size(), 3u);
 }
 
 TEST_F(SnapshotSet, AFailedWriterIsNamedWithItsStatus) {
-  service.writers[1].failure = Status(kRetryable);
+  service.writers[1].status = Status(kRetryable);
   prepare();
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
   EXPECT_EQ(messages(),
@@ -115,19 +116,19 @@ TEST_F(SnapshotSet, AFailedWriterIsNamedWithItsStatus) {
 }
 
 TEST_F(SnapshotSet, APositiveWriterStatusIsNoFailure) {
-  service.writers[0].failure = Status{0x0004230A};
+  service.writers[0].status = Status{0x0004230A};
   prepare();
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 0);
 }
 
 TEST_F(SnapshotSet, APartlyFailedWriterReportsEachComponentThenFails) {
-  service.writers[0].failure = Status(kPartialFailure);
+  service.writers[0].status = Status(kPartialFailure);
   service.writers[0].failedComponents = {
       {u"Mail", {Status(kRetryable), Status(0x80070005), u"disk full"}},
       {u"Logs", {0, 0, u""}},          // nothing to report
       {u"Index", {0, 0, u"rebuilt"}},  // only the writer's own text
   };
-  service.writers[1].failure = Status(kPartialFailure);  // never reached
+  service.writers[1].status = Status(kPartialFailure);  // never reached
   prepare();
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
   EXPECT_EQ(
@@ -143,7 +144,7 @@ TEST_F(SnapshotSet, APartlyFailedWriterReportsEachComponentThenFails) {
 }
 
 TEST_F(SnapshotSet, APartlyFailedWriterWithoutComponentsStillFails) {
-  service.writers[0].failure = Status(kPartialFailure);
+  service.writers[0].status = Status(kPartialFailure);
   prepare();
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
   EXPECT_EQ(messages(),
@@ -158,13 +159,13 @@ TEST_F(SnapshotSet, EachStepOfTheDrillDownFailsUnderItsOwnLabel) {
       {"GetComponentCount", u"IVssWriterComponents::GetComponentCount"},
       {"IVssWriterComponents::GetComponent", u"IVssWriterComponents::GetComponent"},
       {"GetComponentName", u"IVssComponent::GetComponentName"},
-      {"QueryInterface(IVssComponentEx2)", u"QueryInterface(IID_IVssComponentEx2)"},
+      {"QueryInterface", u"QueryInterface(IID_IVssComponentEx2)"},
       {"GetFailure", u"IVssComponentEx2::GetFailure"},
   };
   for (const auto& [op, label] : steps) {
-    FakeService fresh;
+    ModelService fresh;
     fresh.writers = twoWriters();
-    fresh.writers[0].failure = Status(kPartialFailure);
+    fresh.writers[0].status = Status(kPartialFailure);
     fresh.writers[0].failedComponents = {{u"Mail", {Status(kRetryable), 0, u""}}};
     fresh.fail(op, Status(kProviderVeto));
     frostcap_snapshot* other = frostcap_snapshot_new();
@@ -177,7 +178,7 @@ TEST_F(SnapshotSet, EachStepOfTheDrillDownFailsUnderItsOwnLabel) {
                   phaseFailed(u"VSS_E_WRITERERROR_PARTIAL_FAILURE -> " + label, kProviderVeto)})
         << op;
     frostcap_snapshot_free(other, 0);
-    EXPECT_EQ(fresh.liveObjects(), 0) << op;
+    EXPECT_EQ(fresh.ledger().objects, 0) << op;
   }
 }
 

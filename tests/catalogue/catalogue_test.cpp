@@ -31,8 +31,8 @@ TEST(EscapeCatalogueText, EscapesQuotesBackslashesAndControlCharactersOnly) {
 }
 
 // Writers whose texts need every kind of escape.
-std::vector<FakeWriter> awkwardWriters() {
-  std::vector<FakeWriter> writers = twoWriters();
+std::vector<WriterSpec> awkwardWriters() {
+  std::vector<WriterSpec> writers = twoWriters();
   writers[0].components = {
       {1, u"C:\\Program Files\\\"Quoted\"", u"tab\there", true, {}, {}, {}},
       {0, u"", u"", false, {}, {}, {}},  // a type the catalogue has no word for
@@ -67,7 +67,7 @@ TEST_F(Catalogue, EveryRecordIsJsonThatDecodesToTheReportedTexts) {
   EXPECT_EQ(lines[5], u"# Writer 1 has 0 component(s)");
   const char* kTypes[] = {"VSS_CT_DATABASE", "", "VSS_CT_FILEGROUP"};
   for (std::size_t i = 0; i < 3; ++i) {
-    const FakeComponent& component = service.writers[0].components[i];
+    const ComponentSpec& component = service.writers[0].components[i];
     const nlohmann::json record = nlohmann::json::parse(utf8(lines[2 + i]));
     ASSERT_TRUE(record.is_array());
     ASSERT_EQ(record.size(), 5u);
@@ -125,7 +125,7 @@ TEST_F(Catalogue, EachCallFailsUnderItsLabelAndReturnsEveryDescription) {
     frostcap_snapshot_loadWriterComponents(handle);
     EXPECT_EQ(messages(), std::vector<std::u16string>{u"{WARNING_PREFIX} (" + label + u": " +
                                                       formatStatus(Status(kDenied)) + u")"});
-    EXPECT_EQ(service.outstandingComponentInfo(), 0) << op;
+    EXPECT_EQ(service.ledger().componentInfo, 0) << op;
   }
 }
 
@@ -147,16 +147,26 @@ TEST_F(Catalogue, WithoutGatheredMetadataTheServiceAnswers) {
                             u"incorrect state for that function)"});
 }
 
-TEST_F(Catalogue, WritersBeyondTheSelectionGetAnEmptyId) {
-  // Two writers of one class answer for a single selected writer: the
-  // preparation fails, and the catalogue still lists both.
-  service.writers[1].classId = kDatabaseWriterClass;
-  frostcap_snapshot_addWriter(handle, host(kDatabaseWriterId));
-  EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
-  frostcap_snapshot_loadWriterComponents(handle);
-  const std::vector<std::u16string> lines = catalogue();
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines.back(), u"[\"\",\"\",\"Documents\",\"VSS_CT_FILEGROUP\",false]");
+TEST_F(Catalogue, EachEntryNamesItsOwnWriterOrByPositionWhenTheServiceDoesNotSay) {
+  // Two instances of one class answer for a single selected writer.
+  for (const bool stated : {true, false}) {
+    SCOPED_TRACE(stated ? "identity stated" : "identity not stated");
+    ModelService fresh;
+    fresh.writers = twoWriters();
+    fresh.writers[1].classId = kDatabaseWriterClass;
+    if (!stated) fresh.answer("GetIdentity", Status(0x80004001));
+    frostcap_snapshot* other = frostcap_snapshot_new();
+    frostcap_snapshot_addWriter(other, host(kDatabaseWriterId));
+    // Without identities the second entry is a writer nobody selected.
+    EXPECT_EQ(frostcap_snapshot_perform_a(other), stated ? 0 : 1);
+    frostcap_snapshot_loadWriterComponents(other);
+    const std::vector<std::u16string> lines =
+        drain(other, frostcap_snapshot_getNextWriterComponent);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines.back(), u"[\"" + std::u16string(stated ? kDatabaseWriterId : u"") +
+                                u"\",\"\",\"Documents\",\"VSS_CT_FILEGROUP\",false]");
+    frostcap_snapshot_free(other, 0);
+  }
 }
 
 }  // namespace

@@ -71,6 +71,21 @@ def test_a_failing_command_passes_its_code_on_and_fails_the_backup(world):
     assert all(v.endswith(",false)") for v in world.calls("SetBackupSucceeded"))
 
 
+@pytest.mark.parametrize("options, told, line", [
+    ([], 5, "frostcap: backup type copy (5)"),
+    (["--backup-type", "full"], 1, "frostcap: backup type full (1)"),
+    (["--backup-type", "incremental"], 2, "frostcap: backup type incremental (2)"),
+])
+def test_writers_are_told_a_copy_backup_unless_asked_for_another(world, options, told, line):
+    result = world.run("snapshot", "--volume", "C:\\", *BOTH_WRITERS, *options, "--exec", "true")
+    assert result.returncode == 0, result.stderr
+    assert world.calls("SetBackupState") == [f"SetBackupState(true,false,{told},false)"]
+    assert line in result.stderr.splitlines()
+    as_json = world.run("--json", "snapshot", "--volume", "C:\\", *BOTH_WRITERS, *options,
+                        "--exec", "true")
+    assert json.loads(as_json.stdout)["backupType"]["value"] == told
+
+
 def test_a_file_written_after_the_snapshot_is_not_in_the_copy(world):
     script = ('echo late > "$LIVE/Documents/late.txt" && '
               'test ! -e "$FROSTCAP_SNAPSHOT_DIR_1/Documents/late.txt"')
@@ -145,12 +160,26 @@ def test_ctrl_c_while_held_ends_the_copies_as_failed(world):
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
         env=world.env())
     assert process.stdout.readline().startswith("mount path: ")
-    assert len(list(world.copies.iterdir())) == 1
+    assert len(list(world.copies.iterdir())) == 2, "the copy and its owner marker"
     time.sleep(0.2)
     process.send_signal(signal.SIGINT)
     assert process.wait(timeout=30) == 130
     assert list(world.copies.iterdir()) == []
     assert all(v.endswith(",false)") for v in world.calls("SetBackupSucceeded"))
+
+
+def test_the_copy_of_a_killed_host_goes_at_the_next_start(world):
+    killed = world.run("snapshot", "--volume", "C:\\", "--exec", "sh", "-c",
+                       'echo "left $FROSTCAP_SNAPSHOT_DIR_1"; kill -9 $PPID')
+    assert killed.returncode == -signal.SIGKILL
+    left = Path(re.search(r"^left (.+)$", killed.stdout, re.MULTILINE).group(1))
+    assert left.parent == world.copies
+    assert (left / "Data" / "Mail" / "mailbox.edb").is_file(), "nobody removed it"
+    assert (world.copies / (left.name + ".owner")).is_file()
+
+    again = world.run("snapshot", "--volume", "C:\\", "--exec", "true")
+    assert again.returncode == 0, again.stderr
+    assert list(world.copies.iterdir()) == []
 
 
 def test_enter_ends_a_held_snapshot_as_a_success(world):
@@ -167,6 +196,40 @@ def test_writers_lists_the_catalogue_as_json_with_timings(world):
     assert names == ["Mailbox Database", "Documents"]
     calls = [t["call"] for t in report["timings"]]
     assert "frostcap_snapshot_perform_a" in calls and "frostcap_snapshot_free" in calls
+
+
+CHECKS = ["elevated token", "backup privilege", "64-bit", "shadow copy service", "COM security",
+          "volume trial"]
+
+
+@pytest.mark.parametrize("volume, fault, exit_code, trial", [
+    ("C:\\", None, 0, r"ok +volume trial: a shadow copy of C:\\ was made \(\\\\\?\\GLOBALROOT"
+                      r".+\) and released at once$"),
+    ("C:\\", "DoSnapshotSet", 1, r"problem +volume trial: no shadow copy of C:\\ could be made: "
+                                 r"error: the shadow copies could not be made .+ -> "),
+    ("D:\\", None, 1, r"problem +volume trial: .+AddToSnapshotSet: 0x80042308: "),
+    (None, None, 1, r"cannot tell +volume trial: not tried: no volume given -> "),
+])
+def test_doctor_checks_the_machine_and_tries_the_volume(world, volume, fault, exit_code, trial):
+    scenario = copy.deepcopy(world.data)
+    if fault:
+        scenario["faults"] = [{"call": fault, "status": "0x80042306"}]
+    args = ["doctor", *(["--volume", volume] if volume else [])]
+    result = world.run(*args, scenario=scenario)
+    assert result.returncode == exit_code, result.stderr
+    lines = result.stdout.splitlines()
+    found = [re.match(r"(ok|problem|cannot tell) +([^:]+): ", line) for line in lines]
+    assert [match.group(2) for match in found] == CHECKS, lines
+    # Natively the system's checks have POSIX meanings or do not apply.
+    assert all(match.group(1) == "ok" for match in found[:5]), lines
+    assert re.match(trial, lines[5]), lines[5]
+    assert list(world.copies.iterdir()) == [], "the trial's copy is released at once"
+    if volume == "C:\\" and not fault:
+        assert world.calls("DoSnapshotSet") and not world.calls("AddComponent")
+    report = json.loads(world.run("--json", *args, scenario=scenario).stdout)
+    assert [(c["check"], c["verdict"]) for c in report["checks"]] == \
+        [(m.group(2), m.group(1)) for m in found]
+    assert report["exitCode"] == exit_code
 
 
 @pytest.mark.parametrize("text, expected", [

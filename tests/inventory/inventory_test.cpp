@@ -21,7 +21,7 @@ std::vector<std::u16string> sorted(std::vector<std::u16string> records) {
   return records;
 }
 
-FakeFile descriptor(const std::u16string& path, const std::u16string& filespec) {
+FileSpec descriptor(const std::u16string& path, const std::u16string& filespec) {
   return {path, filespec, false};
 }
 
@@ -36,16 +36,16 @@ class Inventory : public Scenario {
     }
     disk.directory("live/cache");
     volume = disk.path("live");
-    FakeWriter& database = service.writers[0];
+    WriterSpec& database = service.writers[0];
     database.components[0].files = {descriptor(live(u"db"), u"*.edb")};
     database.components[0].databases = {descriptor(live(u"db"), u"notes.txt")};
     database.components[0].logs = {descriptor(live(u"logs"), u"*.log")};
     database.components[1].files = {descriptor(live(u"logs"), u"b.log")};
     database.excludes = {descriptor(live(u"tmp"), u"*")};
-    FakeWriter& files = service.writers[1];
+    WriterSpec& files = service.writers[1];
     files.components[0].files = {descriptor(live(u"docs"), u"*")};
     files.excludes = {descriptor(live(u"cache"), u"*.bin")};
-    service.deviceNames = {disk.path("shadow", false)};
+    service.volumes = {{volume, {}, disk.path("shadow", false)}};
   }
 
   std::u16string live(const std::u16string& below) { return volume + below; }
@@ -191,7 +191,7 @@ TEST_F(Inventory, EachCallFailsUnderItsLabelKeepingEarlierRecords) {
               std::vector<std::u16string>{u"{WARNING_PREFIX}{ERR_FILE_SET} (" + c.label + u": " +
                                           formatStatus(Status(kDenied)) + u")"})
         << c.op;
-    EXPECT_EQ(service.outstandingComponentInfo(), 0) << c.op;
+    EXPECT_EQ(service.ledger().componentInfo, 0) << c.op;
   }
 }
 
@@ -205,7 +205,10 @@ TEST_F(Inventory, AFailureAtTheSecondWriterKeepsTheFirstWritersRecords) {
 }
 
 TEST_F(Inventory, WritersBeyondTheSelectionListOnlyTheirExclusions) {
-  service.writers[1].classId = kDatabaseWriterClass;  // two writers answer for one
+  // Two writers answer for one, and without identities the second pairs
+  // with no selection.
+  service.writers[1].classId = kDatabaseWriterClass;
+  service.answer("GetIdentity", Status(0x80004001));
   frostcap_snapshot_addWriter(handle, host(kDatabaseWriterId));
   EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
   frostcap_snapshot_loadWriterFileInfo(handle);

@@ -170,17 +170,17 @@ class AllocationSweep : public testing::TestWithParam<bool> {
     }
   }
 
-  void script(FakeService& service) const {
+  void script(ModelService& service) const {
     const std::u16string live = disk.path("live");
     service.writers = twoWriters();
-    FakeWriter& database = service.writers[0];
+    WriterSpec& database = service.writers[0];
     database.components[0].files = {{live + u"db", u"*.edb", false}};
     database.components[0].logs = {{live + u"logs", u"*.log", false}};
     database.excludes = {{live + u"tmp", u"*", false}, {live + u"cache", u"*.bin", false}};
     service.writers[1].components[0].files = {{live + u"docs", u"*", false}};
-    service.deviceNames = {disk.path("shadow", false)};
+    service.volumes = {{live, {}, disk.path("shadow", false)}};
     if (GetParam()) {
-      service.writers[1].failure = static_cast<Status>(0x80042336);
+      service.writers[1].status = static_cast<Status>(0x80042336);
       service.writers[1].failedComponents = {
           {u"Documents",
            {static_cast<Status>(0x800423F3), static_cast<Status>(0x80070005), u"disk full"}}};
@@ -192,7 +192,7 @@ class AllocationSweep : public testing::TestWithParam<bool> {
   bool run(std::size_t armed, long failAt) {
     const long liveBefore = limit.liveBlocks;
     {
-      FakeService service;
+      ModelService service;
       script(service);
       const std::vector<Step> steps = road(disk.path("live"));
       frostcap_snapshot* handle = nullptr;
@@ -206,8 +206,8 @@ class AllocationSweep : public testing::TestWithParam<bool> {
         }
         limit.armed = false;
       }
-      EXPECT_EQ(service.liveObjects(), 0) << "objects obtained from the service were not released";
-      EXPECT_EQ(service.outstandingComponentInfo(), 0) << "component descriptions not handed back";
+      EXPECT_EQ(service.ledger().objects, 0) << "objects obtained from the service were not released";
+      EXPECT_EQ(service.ledger().componentInfo, 0) << "component descriptions not handed back";
     }
     EXPECT_EQ(limit.liveBlocks, liveBefore) << "blocks allocated in the run were not freed";
     return limit.reached;

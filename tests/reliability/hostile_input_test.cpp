@@ -149,6 +149,7 @@ TEST_P(HostileString, ReachesItsUseUnchanged) {
   const std::u16string& text = hostileTexts()[index].text;
   switch (argument) {
     case Argument::kVolumePath:
+      service.volumes = ModelService::volumesNamed({text});
       frostcap_snapshot_addVolumePath(handle, host(text));
       ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
       ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);

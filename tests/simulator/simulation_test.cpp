@@ -171,7 +171,7 @@ TEST_F(SimulatedService, VolumesAreMatchedAsWindowsMatchesThem) {
     EXPECT_EQ(frostcap_snapshot_perform_b(handle), result);
     if (result != 0) {
       EXPECT_EQ(messages(),
-                std::vector{phaseFailed(messages::label::kAddToSnapshotSet, 0x8004230C)});
+                std::vector{phaseFailed(messages::label::kAddToSnapshotSet, 0x80042308)});
     }
     frostcap_snapshot_free(handle, 1);
     handle = nullptr;
@@ -185,7 +185,7 @@ TEST_F(SimulatedService, HostDirectoriesNamedAsTypedAreCopiedWithTheirLinks) {
   const std::string live = dir.host("volume").string();
   fs::create_directory_symlink("Data", dir.host("volume/link"));
   {
-    const auto simulation = Simulation::forVolumes({{platform::utf8ToWide(live), live}});
+    const auto simulation = Simulation::forVolumes({{platform::utf8ToWide(live), live, std::nullopt}});
     simulation->install();
     EXPECT_EQ(simulation->hostPath(platform::utf8ToWide(live) + u"\\Data/Mail\\"),
               fs::path(live) / "Data/Mail/");

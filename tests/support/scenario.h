@@ -1,9 +1,10 @@
 #pragma once
 
-// A host's road through the exported functions against the scripted service:
-// the fixture owns a handle and the service, and after every test checks that
-// the handle could be freed and that every object the library obtained from
-// the service was released and every component description handed back.
+// A host's road through the exported functions against the model of the
+// service: the fixture owns a handle and the model, and after every test
+// checks that the handle could be freed and that every object the library
+// obtained from the service was released and every component description
+// handed back.
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 
 #include "frame/snapshot.h"
 #include "frostcap.h"
-#include "support/fake_service.h"
+#include "support/model_service.h"
 #include "support/host_strings.h"
 
 namespace frostcap::test {
@@ -26,14 +27,14 @@ inline const std::u16string kFilesWriterId = u"{BBBBBBBB-0000-0000-0000-00000000
 
 // Two writers: a database writer with a database and a file group of logs,
 // and a file writer with one document folder (not selectable on its own).
-inline std::vector<FakeWriter> twoWriters() {
-  FakeWriter database;
+inline std::vector<WriterSpec> twoWriters() {
+  WriterSpec database;
   database.classId = kDatabaseWriterClass;
   database.instanceId = kDatabaseWriterInstance;
   database.name = u"Database Writer";
   database.components = {{1, u"Store\\Main", u"Mail", true, {}, {}, {}},
                          {2, u"Store", u"Logs", true, {}, {}, {}}};
-  FakeWriter files;
+  WriterSpec files;
   files.classId = kFilesWriterClass;
   files.instanceId = kFilesWriterInstance;
   files.name = u"Files Writer";
@@ -63,8 +64,8 @@ class Scenario : public testing::Test {
 
   void TearDown() override {
     free(0);
-    EXPECT_EQ(service.liveObjects(), 0) << "objects obtained from the service were not released";
-    EXPECT_EQ(service.outstandingComponentInfo(), 0) << "component descriptions not handed back";
+    EXPECT_EQ(service.ledger(), simulator::Ledger{})
+        << "objects obtained from the service not released, or descriptions not handed back";
   }
 
   void free(int verdict) {
@@ -87,7 +88,7 @@ class Scenario : public testing::Test {
 
   Snapshot& state() { return handle->state; }
 
-  FakeService service;
+  ModelService service;
   frostcap_snapshot* handle = frostcap_snapshot_new();
 };
 

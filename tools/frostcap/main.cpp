@@ -1,6 +1,7 @@
 // frostcap: the command-line host of the library. It lists writers and their
-// files, and takes snapshots, optionally running a command while the shadow
-// copies exist. It reaches the library only through its exported functions.
+// files, takes snapshots, optionally running a command while the shadow
+// copies exist, and checks a machine before its first backup. It reaches the
+// library only through its exported functions.
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "api.h"
+#include "doctor.h"
 #include "messages.h"
 #include "service.h"
 #include "session.h"
@@ -37,6 +39,7 @@ struct Options {
   std::vector<std::string> components;  // as parsed; pairedComponents says whose
   std::vector<std::pair<std::string, std::string>> pairedComponents;  // writer, choice
   std::vector<std::string> volumes;
+  std::string doctorVolume;
   std::string backupType;
   bool systemProvider = false;
   bool listCatalogue = false;
@@ -63,9 +66,19 @@ std::optional<ComponentChoice> parseComponent(const std::string& text) {
                          parts.size() > 3 ? parts[3] : std::string()};
 }
 
-std::optional<unsigned> parseBackupType(const std::string& text) {
+const std::map<std::string, unsigned>& backupTypeNames() {
   static const std::map<std::string, unsigned> kNames = {
       {"full", 1}, {"incremental", 2}, {"differential", 3}, {"log", 4}, {"copy", 5}};
+  return kNames;
+}
+
+// A command that was not asked for a backup type must not tell writers to
+// truncate their logs, as full and incremental do: it takes a copy backup,
+// which leaves a writer's own backup history as it was.
+constexpr unsigned kDefaultBackupType = 5;
+
+std::optional<unsigned> parseBackupType(const std::string& text) {
+  const auto& kNames = backupTypeNames();
   if (const auto named = kNames.find(text); named != kNames.end()) return named->second;
   try {
     std::size_t used = 0;
@@ -74,6 +87,13 @@ std::optional<unsigned> parseBackupType(const std::string& text) {
   } catch (const std::exception&) {
   }
   return std::nullopt;
+}
+
+std::string backupTypeName(unsigned type) {
+  for (const auto& [name, value] : backupTypeNames()) {
+    if (value == type) return name;
+  }
+  return "type " + std::to_string(type);
 }
 
 // Collects what a command reports and prints it at the end as JSON, or as it
@@ -156,8 +176,9 @@ class Report {
   bool failed_ = false;
 };
 
-// Selects what the options name: volumes, writers and their components.
-bool configure(Session& session, const Options& options, std::string& error) {
+// Selects what the options name: volumes, writers and their components, and
+// the backup type.
+bool configure(Session& session, const Options& options, unsigned& backupType, std::string& error) {
   for (const std::string& volume : options.volumes) session.addVolume(volume);
   for (const std::string& writer : options.writers) session.addWriter(writer);
   for (const auto& [writer, text] : options.pairedComponents) {
@@ -173,6 +194,7 @@ bool configure(Session& session, const Options& options, std::string& error) {
     session.addComponent(choice->database, writer, choice->logicalPath, choice->name,
                          choice->fallback);
   }
+  backupType = kDefaultBackupType;
   if (!options.backupType.empty()) {
     const auto type = parseBackupType(options.backupType);
     if (!type) {
@@ -180,8 +202,9 @@ bool configure(Session& session, const Options& options, std::string& error) {
               ": expected full, incremental, differential, log, copy or a number";
       return false;
     }
-    session.setBackupType(*type);
+    backupType = *type;
   }
+  session.setBackupType(backupType);
   if (options.systemProvider) session.useSystemProvider();
   return true;
 }
@@ -261,6 +284,56 @@ int takeSnapshot(Session& session, Report& report, const Options& options, const
   return result.exitCode;
 }
 
+// Says which backup type the writers are told. A volume-only snapshot
+// involves no writer, so no type is told.
+void reportBackupType(Report& report, const Options& options, const std::string& command,
+                      unsigned type) {
+  const bool writersTakePart = !options.writers.empty();
+  report.set("backupType", writersTakePart
+                               ? nlohmann::json{{"name", backupTypeName(type)}, {"value", type}}
+                               : nlohmann::json());
+  if (options.json || command != "snapshot") return;
+  if (writersTakePart) {
+    std::cerr << "frostcap: backup type " << backupTypeName(type) << " (" << type << ")\n";
+  } else {
+    std::cerr << "frostcap: no backup type: a volume-only snapshot, no writer takes part\n";
+  }
+}
+
+// The checks of the operating system, the process's COM set-up, and a trial
+// snapshot of the volume given.
+int runDoctor(Report& report, const Options& options, const HostSetup& host, const ApiLoad& load) {
+  std::vector<Check> checks = systemChecks();
+  checks.push_back(host.com);
+  Check trial{"volume trial"};
+  if (options.doctorVolume.empty()) {
+    trial.finding = "not tried: no volume given";
+    trial.advice = "name the volume to back up, e.g. frostcap doctor --volume C:\\";
+  } else if (!host.usable) {
+    trial.finding = "not tried: COM cannot be used as the service needs (see the COM line)";
+  } else if (load.api == nullptr) {
+    trial.verdict = Verdict::kProblem;
+    trial.finding = "the library could not be loaded: " + load.error;
+    trial.advice = "keep frostcap.dll beside frostcap.exe";
+  } else {
+    trial = volumeTrial(*load.api, options.doctorVolume, options.raw);
+  }
+  checks.push_back(std::move(trial));
+
+  bool allOk = true;
+  nlohmann::json entries = nlohmann::json::array();
+  for (const Check& check : checks) {
+    allOk = allOk && check.verdict == Verdict::kOk;
+    entries.push_back({{"check", check.name},
+                       {"verdict", verdictName(check.verdict)},
+                       {"finding", check.finding},
+                       {"advice", check.advice}});
+    if (!options.json) std::cout << checkLine(check) << '\n';
+  }
+  report.set("checks", std::move(entries));
+  return report.finish(allOk ? kSuccess : kServiceFailed, nullptr);
+}
+
 // A component belongs to the --writer given before it on the command line.
 std::vector<std::pair<std::string, std::string>> pairComponents(
     const std::vector<std::string>& arguments) {
@@ -306,9 +379,9 @@ int run(int argc, char** argv) {
   CLI::App app{"Point-in-time shadow copies of volumes, for backups.", "frostcap"};
   app.require_subcommand(1);
   app.footer(
-      "Exit codes: 0 success; 1 the service or a writer failed; 2 usage or scenario error;\n"
-      "127 the --exec command could not be started; 130 interrupted (Ctrl-C); otherwise the\n"
-      "--exec command's own exit code.");
+      "Exit codes: 0 success; 1 the service or a writer failed, or a check of doctor did not\n"
+      "pass; 2 usage or scenario error; 127 the --exec command could not be started; 130\n"
+      "interrupted (Ctrl-C); otherwise the --exec command's own exit code.");
   app.add_flag("--json", options.json, "Print one JSON document, with the time of every call");
   app.add_flag("--raw", options.raw, "Print messages with their tokens, untranslated");
   if (canSimulate()) {
@@ -334,7 +407,8 @@ int run(int argc, char** argv) {
   snapshot->add_option("--component", options.components,
                        "database|filegroup:PATH:NAME[:FALLBACK] (repeatable)");
   snapshot->add_option("--backup-type", options.backupType,
-                       "full, incremental (default), differential, log, copy or a number");
+                       "full, incremental, differential, log, copy (default) or a number; only "
+                       "full and incremental let writers truncate their logs");
   snapshot->add_flag("--system-provider", options.systemProvider,
                      "Use the system's own software provider");
   snapshot->add_flag("--catalogue", options.listCatalogue, "Also list the writers' components");
@@ -344,11 +418,30 @@ int run(int argc, char** argv) {
                        "CMD [ARGS...]: run CMD while the shadow copies exist; the backup counts "
                        "as succeeded when it exits 0. Must come last.");
 
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "Check this machine before the first backup: exit 0 only when all is well");
+  doctor->add_option("--volume", options.doctorVolume,
+                     "Volume to try a snapshot of, released at once, e.g. C:\\");
+
   try {
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {
     return app.exit(error) == 0 ? kSuccess : kUsage;
+  }
+
+  const std::string command = app.get_subcommands().front()->get_name();
+  if (!options.doctorVolume.empty()) options.volumes.push_back(options.doctorVolume);
+
+  // Before the library is loaded, as every requester process must.
+  const HostSetup host = prepareHost();
+  if (!host.usable && command != "doctor") {
+    std::cerr << "frostcap: " << host.com.finding
+              << (host.com.advice.empty() ? "" : "; " + host.com.advice) << '\n';
+    return kServiceFailed;
+  }
+  if (host.com.verdict != Verdict::kOk && command != "doctor") {
+    std::cerr << "frostcap: warning: " << host.com.finding << '\n';
   }
 
   std::unique_ptr<Service> service;
@@ -359,20 +452,28 @@ int run(int argc, char** argv) {
   }
   if (const std::string note = service->description(); !note.empty()) std::cerr << note << '\n';
   const ApiLoad load = loadApi();
+  Report report(options, command);
+  const auto keepRecord = [&](int exitCode) {
+    if (!options.record.empty() && !service->writeRecord(options.record)) {
+      std::cerr << "frostcap: this service keeps no record\n";
+    }
+    return exitCode;
+  };
+  if (command == "doctor") return keepRecord(runDoctor(report, options, host, load));
   if (load.api == nullptr) {
     std::cerr << "frostcap: " << load.error << '\n';
     return kServiceFailed;
   }
   installInterruptHandler();
 
-  const std::string command = app.get_subcommands().front()->get_name();
-  Report report(options, command);
   int exitCode = kSuccess;
   {
     Session session(*load.api, stderrIsTerminal() && !options.json);
     if (!session.valid()) return report.finish(kServiceFailed, nullptr);
     std::string error;
-    if (!configure(session, options, error)) return usageError(error);
+    unsigned backupType = 0;
+    if (!configure(session, options, backupType, error)) return usageError(error);
+    reportBackupType(report, options, command, backupType);
     report.messages(session.messages());  // warnings about the choices, if any
     if (command == "writers") {
       exitCode = listWriters(session, report);
@@ -390,10 +491,7 @@ int run(int argc, char** argv) {
     report.set("verdict", succeeded ? 1 : 0);
     report.finish(exitCode, &session);
   }
-  if (!options.record.empty() && !service->writeRecord(options.record)) {
-    std::cerr << "frostcap: this service keeps no record\n";
-  }
-  return exitCode;
+  return keepRecord(exitCode);
 }
 
 }  // namespace frostcap::cli

@@ -49,7 +49,7 @@ std::unique_ptr<Service> openService(const std::string& scenario,
     // given.
     std::vector<simulator::Volume> simulated;
     for (const std::string& volume : volumes) {
-      simulated.push_back({utf::toUtf16(volume), std::filesystem::path(volume)});
+      simulated.push_back({utf::toUtf16(volume), std::filesystem::path(volume), std::nullopt});
     }
     return std::make_unique<SimulatedService>(simulator::Simulation::forVolumes(simulated),
                                               "no scenario: the volumes given, no writers");

@@ -1,13 +1,17 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "system.h"
@@ -21,7 +25,59 @@ std::atomic<bool> interruptFlag{false};
 
 void onInterrupt(int) { interruptFlag = true; }
 
+// Whether the effective capabilities include CAP_DAC_READ_SEARCH, the
+// nearest thing here to the backup privilege: reading any file whatever its
+// permissions. Empty where /proc does not say.
+std::optional<bool> canReadEverything() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("CapEff:", 0) != 0) continue;
+    constexpr unsigned kDacReadSearch = 2;
+    return ((std::strtoull(line.c_str() + 7, nullptr, 16) >> kDacReadSearch) & 1) != 0;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+// No COM here: the simulated service is a part of this process.
+HostSetup prepareHost() {
+  return {true, {"COM security", Verdict::kOk, "does not apply here: there is no COM", {}}};
+}
+
+// The same questions as on Windows, in their POSIX sense; none of them stands
+// in the way of the simulated service, which needs no privilege.
+std::vector<Check> systemChecks() {
+  std::vector<Check> checks;
+  const uid_t user = ::geteuid();
+  checks.push_back({"elevated token",
+                    Verdict::kOk,
+                    user == 0 ? "running as root"
+                              : "running as user " + std::to_string(user) +
+                                    ", not root; the simulated service needs no privilege",
+                    {}});
+  const std::optional<bool> readsEverything = canReadEverything();
+  checks.push_back({"backup privilege",
+                    Verdict::kOk,
+                    !readsEverything ? "does not apply here"
+                    : *readsEverything
+                        ? "CAP_DAC_READ_SEARCH is effective: every file can be read"
+                        : "CAP_DAC_READ_SEARCH is not effective: files this user may not read "
+                          "stay unreadable in the copies",
+                    {}});
+  utsname system{};
+  ::uname(&system);
+  const bool process64 = sizeof(void*) == 8;
+  checks.push_back(
+      {"64-bit", process64 ? Verdict::kOk : Verdict::kProblem,
+       std::string(process64 ? "a 64-bit" : "a 32-bit") + " process on " + system.machine,
+       process64 ? "" : "build frostcap for 64 bits"});
+  checks.push_back({"shadow copy service",
+                    Verdict::kOk,
+                    "does not apply here: the service is simulated inside this process",
+                    {}});
+  return checks;
+}
 
 bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 

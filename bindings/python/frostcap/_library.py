@@ -6,6 +6,8 @@ import os
 import sys
 from pathlib import Path
 
+from . import _com
+
 # frostcap_char is a UTF-16 code unit in the machine's byte order (wchar_t on
 # Windows, char16_t elsewhere); ctypes.c_wchar is 32 bits outside Windows, so
 # strings travel as arrays of c_uint16.
@@ -72,11 +74,24 @@ def from_units(pointer, length):
     return ctypes.string_at(pointer, length * 2).decode(ENCODING, "surrogatepass")
 
 
+_com_prepared = False
+
+
+def _prepare_com():
+    """Once per process, before the first library is loaded, on the loading
+    thread: what a requester must set up on Windows (see _com)."""
+    global _com_prepared
+    if not _com_prepared:
+        _com_prepared = True
+        _com.prepare()
+
+
 class Library:
     """One loaded copy of the library, with its functions declared."""
 
     def __init__(self, path):
         self.path = str(path)
+        _prepare_com()
         try:
             self._dll = ctypes.CDLL(self.path)
         except OSError as error:

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/path_resolver.h"
+#include "platform/mapped_directory.h"
 #include "platform/platform.h"
 #include "platform/posix/last_error.h"
 #include "platform/posix/wildcard.h"
@@ -74,11 +74,11 @@ void assignName(std::u16string& out, const char* raw) {
   }
 }
 
-// The host path for a directory in the library's form: the resolver's answer
-// when it gives one, otherwise the path in UTF-8 with backslashes turned into
-// slashes.
+// The host path for a directory in the library's form: the mapped directory
+// when there is one (only in the simulated builds), otherwise the path in UTF-8
+// with backslashes turned into slashes.
 std::string hostDirectory(std::u16string_view libraryPath) {
-  if (std::optional<std::string> resolved = resolveDirectory(libraryPath)) {
+  if (std::optional<std::string> resolved = mappedDirectory(libraryPath)) {
     return std::move(*resolved);
   }
   std::string path = wideToUtf8(libraryPath);

@@ -9,19 +9,19 @@
 #include <string>
 #include <string_view>
 
-#include "platform/path_resolver.h"
+#include "platform/mapped_directory.h"
 #include "platform/platform.h"
 
 namespace frostcap::platform {
 namespace {
 
-// The pattern with its directory replaced by the resolver's host directory,
-// when a resolver knows it; otherwise the pattern as given.
+// The pattern with its directory replaced by the mapped host directory, when
+// there is one (only in the simulated builds); otherwise the pattern as given.
 std::u16string hostPattern(const std::u16string& pattern) {
   const std::size_t split = pattern.find_last_of(u"\\/");
   if (split == std::u16string::npos) return pattern;
   const std::optional<std::string> directory =
-      resolveDirectory(std::u16string_view(pattern).substr(0, split + 1));
+      mappedDirectory(std::u16string_view(pattern).substr(0, split + 1));
   if (!directory) return pattern;
   std::u16string resolved = utf8ToWide(*directory);
   if (!resolved.empty() && resolved.back() != u'\\' && resolved.back() != u'/') {

@@ -1,0 +1,91 @@
+#pragma once
+
+// The service's documented rules for a requester, each with what the real
+// service answers when a requester breaks it and the page of Microsoft's
+// documentation that states it. The model answers a breach the same way and
+// writes it to the record, so that a test or a host sees the breach itself,
+// not only the status that follows from it.
+//
+// Where the documentation leaves open whether the service refuses something
+// (it says "should", or names no status), the model accepts the call and
+// writes an assumption to the record instead: a first thing to check on a
+// real server, not a rule to enforce.
+
+#include <cstdint>
+#include <string_view>
+
+#include "status/status.h"
+
+namespace frostcap::simulator {
+
+struct Rule {
+  std::string_view name;  // what the requester must do, as the record shows it
+  Status answer;          // what the service answers a breach with
+  std::string_view page;  // where Microsoft documents it
+};
+
+namespace rules {
+
+constexpr Status kBadState = static_cast<Status>(0x80042301);      // VSS_E_BAD_STATE
+constexpr Status kSetInProgress = static_cast<Status>(0x80042316);  // VSS_E_SNAPSHOT_SET_IN_PROGRESS
+
+#define FROSTCAP_VSS_PAGE(method) \
+  "https://learn.microsoft.com/windows/win32/api/vsbackup/nf-vsbackup-ivssbackupcomponents-" method
+
+// "The backup components object is not initialized": every call but the
+// first needs InitializeForBackup.
+inline constexpr Rule kInitializeFirst{"InitializeForBackup first", kBadState,
+                                       FROSTCAP_VSS_PAGE("initializeforbackup")};
+// One backup per object: it cannot be initialised again.
+inline constexpr Rule kInitializeOnce{
+    "InitializeForBackup once", kBadState,
+    "https://learn.microsoft.com/windows/win32/vss/overview-of-backup-initialization"};
+// "SetContext can be called only once."
+inline constexpr Rule kContextOnce{"SetContext once", kBadState, FROSTCAP_VSS_PAGE("setcontext")};
+// "GatherWriterMetadata should be called only once during the lifetime of a
+// given IVssBackupComponents object."
+inline constexpr Rule kMetadataOnce{"GatherWriterMetadata once", kBadState,
+                                    FROSTCAP_VSS_PAGE("gatherwritermetadata")};
+// Metadata is read only once its gathering has finished, and not after it
+// was freed.
+inline constexpr Rule kMetadataGathered{"writer metadata gathered and waited for", kBadState,
+                                        FROSTCAP_VSS_PAGE("getwritermetadata")};
+// Components are added after the metadata and before PrepareForBackup.
+inline constexpr Rule kComponentAfterMetadata{"AddComponent after GatherWriterMetadata", kBadState,
+                                              FROSTCAP_VSS_PAGE("addcomponent")};
+inline constexpr Rule kComponentBeforePreparation{"AddComponent before PrepareForBackup",
+                                                  kBadState, FROSTCAP_VSS_PAGE("addcomponent")};
+// In a context without writers AddComponent, PrepareForBackup and
+// BackupComplete fail.
+inline constexpr Rule kWritersInContext{
+    "writers taking part in the context", kBadState,
+    "https://learn.microsoft.com/windows/win32/vss/shadow-copy-creation-details"};
+// PrepareForBackup needs SetBackupState first.
+inline constexpr Rule kBackupStateFirst{"SetBackupState before PrepareForBackup", kBadState,
+                                        FROSTCAP_VSS_PAGE("prepareforbackup")};
+// Volumes join a started set, and PrepareForBackup follows StartSnapshotSet.
+inline constexpr Rule kSetStarted{"StartSnapshotSet first", kBadState,
+                                  FROSTCAP_VSS_PAGE("startsnapshotset")};
+// One shadow copy set per object.
+inline constexpr Rule kOneSet{"one snapshot set per object", kSetInProgress,
+                              FROSTCAP_VSS_PAGE("startsnapshotset")};
+// Nothing joins or is taken twice once the set's copies exist.
+inline constexpr Rule kSetOpen{"snapshot set not yet taken", kBadState,
+                               FROSTCAP_VSS_PAGE("addtosnapshotset")};
+// Where writers take part, DoSnapshotSet follows a successful PrepareForBackup.
+inline constexpr Rule kPreparedFirst{"PrepareForBackup before DoSnapshotSet", kBadState,
+                                     FROSTCAP_VSS_PAGE("dosnapshotset")};
+// BackupComplete ends a backup whose shadow copies were made.
+inline constexpr Rule kSnapshotFirst{"DoSnapshotSet before BackupComplete", kBadState,
+                                     FROSTCAP_VSS_PAGE("backupcomplete")};
+// Writer status is read only once its gathering has finished.
+inline constexpr Rule kStatusGathered{"writer status gathered and waited for", kBadState,
+                                      FROSTCAP_VSS_PAGE("getwriterstatus")};
+// Nothing goes on after AbortBackup.
+inline constexpr Rule kNotAborted{"no call after AbortBackup", kBadState,
+                                  FROSTCAP_VSS_PAGE("abortbackup")};
+
+#undef FROSTCAP_VSS_PAGE
+
+}  // namespace rules
+}  // namespace frostcap::simulator
