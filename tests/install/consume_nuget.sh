@@ -29,6 +29,7 @@ fail() {
 
 rm -rf "$work"
 mkdir -p "$work"
+work=$(cd "$work" && pwd)
 cmake -DBUILD_DIR="$windows_build" -DOUTPUT_DIR="$work" -P "$root/cmake/pack-nuget.cmake" \
   >"$work/pack.log" 2>&1 || { cat "$work/pack.log" >&2; fail "packing"; }
 version=$(sed -n 's/^#define FROSTCAP_VERSION "\(.*\)"$/\1/p' "$root/include/frostcap.h")
