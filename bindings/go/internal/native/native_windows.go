@@ -59,7 +59,10 @@ func call(name string, args ...interface{}) uintptr {
 	return result
 }
 
-func initLibrary() { call("frostcap_library_init") }
+func initLibrary() {
+	prepareCOM()
+	call("frostcap_library_init")
+}
 
 func PathIsNetworkPath(path string) int { return int(int32(call("frostcap_pathIsNetworkPath", path))) }
 
