@@ -46,6 +46,7 @@ namespace Frostcap {
           NativeMethods.CheckText(text);
       }
 
+      ComSetup.BeforeSnapshot();
       NativeMethods.frostcap_library_init();
       SnapshotHandle handle = NativeMethods.frostcap_snapshot_new();
       if (handle.IsInvalid) throw new OutOfMemoryException("frostcap_snapshot_new");
