@@ -1,5 +1,5 @@
 # What `cmake --install` lays out for hosts: the header, the shared library
-# (on Windows with its import library and the .def file), the frostcap
+# (on Windows with its import libraries and the .def file), the frostcap
 # command, a CMake package, a pkg-config file and the documentation. The rest
 # of the build (the static core, the simulated service, tests, benchmarks,
 # fuzzers) is for developing the library and stays in the build tree.
@@ -16,8 +16,10 @@ install(TARGETS frostcap EXPORT frostcapTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/frostcap.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(WIN32)
-  # For toolchains that make their own import library from it (lib /def:).
-  install(FILES ${PROJECT_SOURCE_DIR}/src/frostcap.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # Microsoft's linker reads frostcap.lib; other toolchains can make their own
+  # import library from the .def file.
+  install(FILES ${PROJECT_BINARY_DIR}/src/frostcap.lib ${PROJECT_SOURCE_DIR}/src/frostcap.def
+    DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 install(TARGETS frostcap_command RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 

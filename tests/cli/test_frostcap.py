@@ -263,7 +263,7 @@ def test_every_token_the_library_queues_is_documented_and_rendered():
     tokens = set(re.findall(r"\{((?:ERR|FATAL|WARNING)_[A-Z_]+)\}", library))
     assert len(tokens) >= 17
     docs = (root / "docs/messages.md").read_text()
-    rendering = (root / "tools/frostcap/messages.cpp").read_text()
+    rendering = (root / "tools/frostcap/token_texts.inc").read_text()
     for token in tokens:
         assert f"`{{{token}}}`" in docs, token
         assert f'"{token}"' in rendering, token

@@ -28,7 +28,7 @@ file(REMOVE_RECURSE ${WORK})
 if(KIND STREQUAL "windows")
   list(APPEND expected
     ${BINDIR}/frostcap.dll ${BINDIR}/frostcap.exe
-    ${LIBDIR}/frostcap.def ${LIBDIR}/libfrostcap.dll.a)
+    ${LIBDIR}/frostcap.def ${LIBDIR}/frostcap.lib ${LIBDIR}/libfrostcap.dll.a)
   execute_process(
     COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${BUILD_DIR} -DOUTPUT_DIR=${WORK} -DPLATFORM=win64
       -P ${SOURCE_DIR}/cmake/pack-release.cmake

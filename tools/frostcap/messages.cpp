@@ -4,24 +4,9 @@ namespace frostcap::cli {
 
 const std::vector<TokenText>& tokenTexts() {
   static const std::vector<TokenText> texts = {
-      {"FATAL_PREFIX", "error"},
-      {"WARNING_PREFIX", "warning"},
-      {"ERR_TAKE_SNAPSHOT", "the shadow copies could not be made"},
-      {"ERR_INIT_VSS", "the shadow copy service could not be reached"},
-      {"ERR_NO_VOLUMES", "there is nothing to copy: no volume and no writer was chosen"},
-      {"ERR_SNAPSHOT_REUSE", "this snapshot has already been taken; start a new one"},
-      {"ERR_NO_PERMISSION",
-       "the service refused to start a backup; run as an administrator or backup operator"},
-      {"ERR_BAD_GUID", "a writer id is not a GUID in braces"},
-      {"ERR_MISSING_WRITER", "not every chosen writer answered the service"},
-      {"ERR_NO_COMPONENT", "a chosen component is not among its writer's components"},
-      {"ERR_MISSING_NAME", "a component was chosen without a name"},
-      {"ERR_NOT_READY", "the snapshot has not been prepared yet"},
-      {"ERR_FILE_SET", "the list of files could not be completed"},
-      {"ERR_UNCAUGHT", "an unexpected internal error occurred"},
-      {"ERR_COMPONENT_VSS", "a component failed in the shadow copy service"},
-      {"ERR_COMPONENT_APP", "a component failed in its application"},
-      {"ERR_COMPONENT_CUST", "a component's writer reported a failure"},
+#define FROSTCAP_TOKEN_TEXT(token, text) {token, text},
+#include "token_texts.inc"
+#undef FROSTCAP_TOKEN_TEXT
   };
   return texts;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // The library's message texts made readable: every brace token it can queue
-// rendered in plain English, from one table (docs/messages.md documents the
-// same tokens for host developers).
+// rendered in plain English, from the one table in token_texts.inc, which the
+// bindings' tables are generated from (docs/messages.md documents the same
+// tokens for host developers).
 
 #include <string>
 #include <string_view>

@@ -1,0 +1,147 @@
+using System;
+using System.Collections.Generic;
+using System.IO;
+using System.Linq;
+using System.Text.RegularExpressions;
+using NUnit.Framework;
+
+namespace Frostcap.Tests {
+  // The binding end to end over frostcap-sim, which the test run maps the
+  // name frostcap to.
+  [TestFixture]
+  public class SnapshotTests {
+    const string Mail = "{5D1A2C40-7E3B-4F6A-9C21-0A1B2C3D4E51}";
+    const string Documents = "{A7C3E9F1-2B4D-4E6F-8A0C-1E3F5A7C9E02}";
+    const string FirstCopy = @"\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopy1\";
+    static readonly Component Mailbox = new Component(ComponentType.Database, Mail, "Mail", "Mailbox Database");
+    static readonly Component[] Both = {Mailbox, new Component(ComponentType.Filegroup, Documents, "", "Documents")};
+    static readonly string Examples = Environment.GetEnvironmentVariable("FROSTCAP_EXAMPLES_DIR") ?? "examples";
+    string directory;
+
+    [SetUp]
+    public void CreateDirectory() {
+      directory = Path.Combine(Path.GetTempPath(), "frostcap-dotnet-" + Guid.NewGuid());
+      Directory.CreateDirectory(directory);
+    }
+
+    [TearDown]
+    public void RemoveDirectory() {
+      Simulation.Unload();
+      Directory.Delete(directory, true);
+    }
+
+    // The example scenario over the example's volume, with `replace` made to
+    // its text (pairs of old and new; an empty old text changes nothing).
+    void Load(params string[] replace) {
+      string text = File.ReadAllText(Path.Combine(Examples, "two-writers.json"))
+          .Replace("\"directory\": \"volume\"", "\"directory\": \"" + Path.GetFullPath(Path.Combine(Examples, "volume")) + "\"");
+      for (int i = 0; i < replace.Length; i += 2) {
+        if (replace[i] != "") text = text.Replace(replace[i], replace[i + 1]);
+      }
+      string scenario = Path.Combine(directory, "scenario.json");
+      File.WriteAllText(scenario, text);
+      Simulation.LoadScenario(scenario);
+    }
+
+    static IEnumerable<string> Calls(string name) =>
+        Simulation.Record().Where(entry => entry.Call == name).Select(entry => entry.Text);
+
+    static string Verdicts() => string.Join(" ", Calls("SetBackupSucceeded").Select(text => text.Split(',').Last().TrimEnd(')')));
+
+    [Test]
+    public void ACompletedBlockReportsSuccessAndEndsTheCopies() {
+      Load();
+      using (var snap = Snapshot.Take(volumes: new[] {@"C:\"}, components: Both)) {
+        Assert.That(snap.MountPaths, Is.EqualTo(new[] {FirstCopy}));
+        Assert.That(File.Exists(Path.Combine(Simulation.HostPath(FirstCopy), "Data", "Mail", "mailbox.edb")));
+        Assert.That(snap.Components().Select(entry => entry.ToString()), Is.EqualTo(new[] {
+            Mail + @" Mail\Mailbox Database VSS_CT_DATABASE selectable",
+            Documents + @" \Documents VSS_CT_FILEGROUP selectable"}));
+        Assert.That(snap.Files(), Has.Member(@"C:\Data\Mail\mailbox.edb").And.Member(@"C:\Documents\notes.txt"));
+        Assert.That(snap.ExcludedFiles().OrderBy(name => name, StringComparer.Ordinal), Is.EqualTo(new[] {
+            @"C:\Documents\Temp\notes.autosave.tmp", @"C:\Documents\~lock.tmp"}));
+        Assert.That(snap.Messages(), Is.Empty);
+        snap.Complete();
+      }
+      Assert.That(Verdicts(), Is.EqualTo("true true"));
+      Assert.That(Simulation.Record().Last().Call, Is.EqualTo("Release"));
+      Assert.That(Simulation.HostPath(FirstCopy), Is.Null);
+    }
+
+    [Test]
+    public void AnExceptionInTheBlockReportsFailure() {
+      Load();
+      Snapshot held = null;
+      Assert.Throws<KeyNotFoundException>(() => {
+        using (var snap = Snapshot.Take(volumes: new[] {@"C:\"}, components: Both)) {
+          held = snap;
+          throw new KeyNotFoundException("the host's own failure");
+        }
+      });
+      Assert.That(Verdicts(), Is.EqualTo("false false"));
+      Assert.Throws<ObjectDisposedException>(() => held.Files());
+    }
+
+    [TestCase("Nobody", "", "", "{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({FATAL_PREFIX}{ERR_NO_COMPONENT} (Path=Mail Name=Nobody))",
+              @"^error: the shadow copies could not be made \(error: a chosen component is not among its writer's components \(Path=Mail Name=Nobody\)\)$")]
+    [TestCase("Mailbox Database", "\"name\": \"Mail Store Writer\",",
+              "\"name\": \"Mail Store Writer\", \"status\": \"0x80042336\", \"failedComponents\": [{\"name\": \"Mailbox Database\", \"message\": \"log disk full\"}],",
+              "{ERR_COMPONENT_CUST}: (Mailbox Database): log disk full",
+              @"^a component's writer reported a failure: \(Mailbox Database\): log disk full$")]
+    [TestCase("Mailbox Database", "\"writers\": [", "\"faults\": [{\"call\": \"DoSnapshotSet\", \"status\": \"0x80042306\"}], \"writers\": [", null,
+              @"^error: the shadow copies could not be made \(IVssBackupComponents::DoSnapshotSet: 0x80042306: .+\)$")]
+    public void AFailedPhaseReleasesTheBackupAndReportsTheMessages(string component, string old, string replacement, string raw, string rendered) {
+      Load(old, replacement);
+      var choice = new Component(ComponentType.Database, Mail, "Mail", component);
+      var failure = Assert.Throws<SnapshotException>(() => Snapshot.Take(volumes: new[] {@"C:\"}, components: new[] {choice}));
+      if (raw != null) Assert.That(failure.RawMessages, Has.Member(raw));
+      Assert.That(Regex.IsMatch(failure.Message, rendered, RegexOptions.Multiline), failure.Message);
+      Assert.That(Simulation.Record().Last().Call, Is.EqualTo("Release"));
+    }
+
+    [Test]
+    public void WithoutAScenarioTheServiceCannotBeReached() {
+      var failure = Assert.Throws<SnapshotException>(() => Snapshot.Take(volumes: new[] {@"C:\"}));
+      StringAssert.StartsWith("error: the shadow copy service could not be reached (0x80004001: ", failure.Message);
+    }
+
+    [Test]
+    public void TheOptionsReachTheService() {
+      Load();
+      var fallback = new Component(ComponentType.Database, Mail, "Archive", "Mailbox Database", "Mail");
+      using (Snapshot.Take(volumes: new[] {@"C:\"}, writers: new[] {Mail}, components: new[] {fallback},
+                           backupType: BackupType.Full, systemProvider: true)) {
+      }
+      const string Instance = "{8F0E6B12-3C4D-4A5B-8E7F-102132435465}," + Mail;
+      Assert.That(Calls("SetBackupState"), Is.EqualTo(new[] {"SetBackupState(true,false,1,false)"}));
+      Assert.That(Calls("AddComponent"), Is.EqualTo(new[] {"AddComponent(" + Instance + ",1,Mail,Mailbox Database)"}));
+      Assert.That(Calls("AddToSnapshotSet"), Is.EqualTo(new[] {@"AddToSnapshotSet(C:\,{B5946137-7B9F-4925-AF80-51ABD60B20D5})"}));
+      Assert.That(Verdicts(), Is.EqualTo("false"));
+    }
+
+    [Test]
+    public void TextTravelsAsUtf16() {
+      const string Volume = @"D:\Données-🧊\";
+      Load("\"name\": \"C:\\\\\"", "\"name\": \"D:\\\\Données-🧊\\\\\"");
+      using (var snap = Snapshot.Take(volumes: new[] {Volume})) Assert.That(snap.MountPaths, Is.EqualTo(new[] {FirstCopy}));
+      StringAssert.StartsWith("AddToSnapshotSet(" + Volume + ",", Calls("AddToSnapshotSet").Single());
+      Assert.Throws<ArgumentException>(() => Snapshot.Take(volumes: new[] {"C:\\\0"}));
+    }
+
+    [TestCase("{FATAL_PREFIX}{ERR_NO_VOLUMES}", "error: there is nothing to copy: no volume and no writer was chosen")]
+    [TestCase("{WARNING_PREFIX} (X: 0x1)", "warning (X: 0x1)")]
+    [TestCase("{ERR_COMPONENT_APP}: (Db): 0x5", "a component failed in its application: (Db): 0x5")]
+    [TestCase("{FATAL_PREFIX}{ERR_UNKNOWN} {open", "error{ERR_UNKNOWN} {open")]
+    [TestCase("{WARNING_PREFIX}{FATAL_PREFIX}{ERR_", "warningerror{ERR_")]
+    public void RenderingReplacesKnownTokensOnly(string message, string text) {
+      Assert.That(Messages.Render(message), Is.EqualTo(text));
+    }
+
+    [TestCase(@"\\server\share", true)]
+    [TestCase(@"C:\", false)]
+    [TestCase("", false)]
+    public void NetworkPathsAreToldApart(string path, bool network) {
+      Assert.That(Snapshot.IsNetworkPath(path), Is.EqualTo(network));
+    }
+  }
+}

@@ -1,0 +1,94 @@
+using System;
+using System.Runtime.InteropServices;
+using System.Text;
+
+namespace Frostcap {
+  // The library's functions. Its strings are UTF-16 on every platform, which
+  // CharSet.Unicode gives; the simulation's paths are UTF-8. The library is
+  // loaded by the name "frostcap": frostcap.dll from the package's native
+  // assets on Windows, libfrostcap.so elsewhere, or the file a host maps that
+  // name to (frostcap-sim, for its own tests).
+  static class NativeMethods {
+    const string Library = "frostcap";
+
+    [DllImport(Library)] internal static extern void frostcap_library_init();
+    [DllImport(Library, CharSet = CharSet.Unicode)]
+    internal static extern int frostcap_pathIsNetworkPath(string path);
+    [DllImport(Library)] internal static extern SnapshotHandle frostcap_snapshot_new();
+    [DllImport(Library, CharSet = CharSet.Unicode)]
+    internal static extern void frostcap_snapshot_addVolumePath(SnapshotHandle snapshot, string volume);
+    [DllImport(Library, CharSet = CharSet.Unicode)]
+    internal static extern void frostcap_snapshot_addWriter(SnapshotHandle snapshot, string writerId);
+    [DllImport(Library, CharSet = CharSet.Unicode)]
+    internal static extern void frostcap_snapshot_addWriterDatabaseComponentFallback(
+        SnapshotHandle snapshot, string writerId, string logicalPath, string name, string fallback);
+    [DllImport(Library, CharSet = CharSet.Unicode)]
+    internal static extern void frostcap_snapshot_addWriterFilegroupComponentFallback(
+        SnapshotHandle snapshot, string writerId, string logicalPath, string name, string fallback);
+    [DllImport(Library)]
+    internal static extern void frostcap_snapshot_setIncrementalMode(SnapshotHandle snapshot, uint mode);
+    [DllImport(Library)] internal static extern void frostcap_snapshot_setUseSystemProvider(SnapshotHandle snapshot);
+    [DllImport(Library)] internal static extern int frostcap_snapshot_perform_a(SnapshotHandle snapshot);
+    [DllImport(Library)] internal static extern int frostcap_snapshot_perform_b(SnapshotHandle snapshot);
+    [DllImport(Library)] internal static extern void frostcap_snapshot_loadWriterComponents(SnapshotHandle snapshot);
+    [DllImport(Library)] internal static extern void frostcap_snapshot_loadWriterFileInfo(SnapshotHandle snapshot);
+    [DllImport(Library)]
+    internal static extern IntPtr frostcap_snapshot_getNextMessage(SnapshotHandle snapshot, out UIntPtr length);
+    [DllImport(Library)]
+    internal static extern IntPtr frostcap_snapshot_getNextMountPath(SnapshotHandle snapshot, out UIntPtr length);
+    [DllImport(Library)]
+    internal static extern IntPtr frostcap_snapshot_getNextWriterComponent(SnapshotHandle snapshot, out UIntPtr length);
+    [DllImport(Library)]
+    internal static extern IntPtr frostcap_snapshot_getNextWriterFileInfo(SnapshotHandle snapshot, out UIntPtr length);
+    [DllImport(Library)]
+    internal static extern IntPtr frostcap_snapshot_getNextWriterExcludedFileInfo(
+        SnapshotHandle snapshot, out UIntPtr length);
+    [DllImport(Library)] internal static extern void frostcap_snapshot_free(IntPtr snapshot, int verdict);
+
+    [DllImport(Library)] internal static extern int frostcap_sim_loadScenario(byte[] utf8Path);
+    [DllImport(Library)] internal static extern IntPtr frostcap_sim_lastError();
+    [DllImport(Library)] internal static extern UIntPtr frostcap_sim_recordCount();
+    [DllImport(Library)] internal static extern IntPtr frostcap_sim_recordEntry(UIntPtr index);
+    [DllImport(Library)] internal static extern int frostcap_sim_writeRecord(byte[] utf8Path);
+    [DllImport(Library)] internal static extern IntPtr frostcap_sim_hostPath(byte[] utf8Path);
+    [DllImport(Library)] internal static extern void frostcap_sim_unload();
+
+    internal static byte[] Utf8(string text) {
+      CheckText(text);
+      return Encoding.UTF8.GetBytes(text + "\0");
+    }
+
+    // A NUL-terminated UTF-8 text the library owns; null for a null pointer.
+    internal static string FromUtf8(IntPtr text) {
+      if (text == IntPtr.Zero) return null;
+      int length = 0;
+      while (Marshal.ReadByte(text, length) != 0) ++length;
+      var bytes = new byte[length];
+      Marshal.Copy(text, bytes, 0, length);
+      return Encoding.UTF8.GetString(bytes);
+    }
+
+    // The library would see only the part of a text before a NUL.
+    internal static string CheckText(string text) {
+      if (text == null) throw new ArgumentNullException(nameof(text));
+      if (text.IndexOf('\0') >= 0)
+        throw new ArgumentException($"\"{text}\": text passed to the library cannot contain NUL");
+      return text;
+    }
+  }
+
+  // A frostcap_snapshot*, freed with the verdict it holds when disposed, or
+  // by the finalizer as failed when a host forgets to dispose its snapshot.
+  sealed class SnapshotHandle : SafeHandle {
+    internal int Verdict;
+
+    SnapshotHandle() : base(IntPtr.Zero, true) { }
+
+    public override bool IsInvalid => handle == IntPtr.Zero;
+
+    protected override bool ReleaseHandle() {
+      NativeMethods.frostcap_snapshot_free(handle, Verdict);
+      return true;
+    }
+  }
+}

@@ -1,0 +1,3 @@
+module frostcap
+
+go 1.19

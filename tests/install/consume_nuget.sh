@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Packs the NuGet package of a Windows build and uses it as a .NET developer
+# would, as far as Mono allows: checks that it unpacks to the layout NuGet
+# expects (the managed assembly under lib/net45, the native frostcap.dll,
+# exporting the nineteen functions, under runtimes/win-x64/native), unpacks
+# it as a restore does into a packages folder, builds a host against the
+# package's assembly, and runs that host on Mono. Mono cannot load the
+# package's Windows DLL, so the host's name "frostcap" is mapped to
+# libfrostcap-sim.so of a native build, as a host's own tests would map it.
+#
+#   consume_nuget.sh --windows-build DIR --sim-library FILE --work DIR
+set -euo pipefail
+
+while (($#)); do
+  case $1 in
+    --windows-build) windows_build=$2 ;;
+    --sim-library) sim_library=$2 ;;
+    --work) work=$2 ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+  esac
+  shift 2
+done
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+cmake -DBUILD_DIR="$windows_build" -DOUTPUT_DIR="$work" -P "$root/cmake/pack-nuget.cmake" \
+  >"$work/pack.log" 2>&1 || { cat "$work/pack.log" >&2; fail "packing"; }
+version=$(sed -n 's/^#define FROSTCAP_VERSION "\(.*\)"$/\1/p' "$root/include/frostcap.h")
+nupkg=$work/Frostcap.$version.nupkg
+[[ -f $nupkg ]] || fail "no $nupkg"
+
+# Restoring puts a package under its id and version, in lower case.
+package=$work/packages/frostcap/$version
+mkdir -p "$package"
+(cd "$package" && cmake -E tar xf "$nupkg")
+listing=$(cd "$package" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs)
+expected="Frostcap.nuspec [Content_Types].xml _rels/.rels lib/net45/Frostcap.dll lib/net45/Frostcap.xml runtimes/win-x64/native/frostcap.dll"
+[[ $listing == "$expected" ]] || fail "the package holds: $listing"
+grep -q "<id>Frostcap</id>" "$package/Frostcap.nuspec" &&
+  grep -q "<version>$version</version>" "$package/Frostcap.nuspec" ||
+  fail "Frostcap.nuspec does not name Frostcap $version"
+cmake -DKIND=pe -DOBJDUMP=x86_64-w64-mingw32-objdump \
+  -DLIBRARY="$package/runtimes/win-x64/native/frostcap.dll" -DDEF="$root/src/frostcap.def" \
+  -P "$root/tests/checks/exports.cmake"
+
+# The build copies the package's assembly beside the program.
+app=$work/app
+mkdir -p "$app"
+cp "$package/lib/net45/Frostcap.dll" "$app/"
+mcs -nologo -sdk:4.5 -warnaserror+ -r:"$app/Frostcap.dll" -out:"$app/consumer.exe" \
+  "$root/tests/install/nuget_consumer/Program.cs"
+printf '<configuration>\n  <dllmap dll="frostcap" target="%s"/>\n</configuration>\n' \
+  "$(realpath "$sim_library")" >"$app/Frostcap.dll.config"
+mono "$app/consumer.exe" "$root/examples/two-writers.json" >"$work/consumer.out" ||
+  fail "the consumer exited with $?"
+cat "$work/consumer.out"
+grep -qxF 'mount path: \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopy1\' "$work/consumer.out" &&
+  grep -qxF 'file: C:\Data\Mail\mailbox.edb' "$work/consumer.out" &&
+  grep -q '^writer told: SetBackupSucceeded(.*,Mailbox Database,true)$' "$work/consumer.out" ||
+  fail "the consumer printed something else"
+echo "Frostcap $version: the package's layout is NuGet's, and its assembly takes a snapshot"
