@@ -2,7 +2,7 @@
 
 // A lean in-memory shadow copy service for the benchmarks. It answers every
 // call from plain data and records nothing, so the figures show the library's
-// own cost rather than a test double's bookkeeping. Objects it hands out
+// own cost rather than a model's bookkeeping. Objects it hands out
 // point into the writers' data, which must outlive them.
 
 #include <cstdint>

@@ -183,6 +183,9 @@ func TestAFailedPhaseReleasesTheBackupAndReportsTheMessages(t *testing.T) {
 			}
 		})
 	}
+	if !sim.Available() {
+		return // the service's scenario comes from the environment, and stays
+	}
 	sim.Unload()
 	_, err := frostcap.Take(frostcap.Options{Volumes: []string{`C:\`}})
 	if err == nil || !strings.HasPrefix(err.Error(), "error: the shadow copy service could not be reached (0x80004001: ") {
