@@ -4,7 +4,7 @@
 
 #include "backup/writer_status.h"
 #include "frame/messages.h"
-#include "vss/await_async.h"
+#include "frame/await_async.h"
 
 namespace frostcap {
 

@@ -13,7 +13,7 @@
 #include "catalogue/catalogue.h"
 #include "frame/messages.h"
 #include "platform/platform.h"
-#include "vss/await_async.h"
+#include "frame/await_async.h"
 
 namespace frostcap {
 namespace {

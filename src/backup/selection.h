@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "backup/component_record.h"
+#include "frame/component_record.h"
 #include "frame/snapshot.h"
 
 namespace frostcap {

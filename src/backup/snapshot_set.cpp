@@ -5,7 +5,7 @@
 
 #include "backup/writer_status.h"
 #include "frame/messages.h"
-#include "vss/await_async.h"
+#include "frame/await_async.h"
 
 namespace frostcap {
 namespace {

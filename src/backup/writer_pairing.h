@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "backup/component_record.h"
+#include "frame/component_record.h"
 #include "frame/snapshot.h"
 #include "vss/seam.h"
 

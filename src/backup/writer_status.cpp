@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "frame/messages.h"
-#include "vss/await_async.h"
+#include "frame/await_async.h"
 
 namespace frostcap {
 namespace {

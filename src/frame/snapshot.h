@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "backup/component_record.h"
+#include "frame/component_record.h"
 #include "frame/string_queue.h"
 #include "platform/platform.h"
 #include "vss/seam.h"

@@ -8,7 +8,7 @@
 #include "frame/guard.h"
 #include "frame/messages.h"
 #include "inventory/file_expansion.h"
-#include "vss/await_async.h"
+#include "frame/await_async.h"
 #include "vss/component_info_lease.h"
 
 namespace frostcap {

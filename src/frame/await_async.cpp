@@ -1,4 +1,4 @@
-#include "vss/await_async.h"
+#include "frame/await_async.h"
 
 #include "frame/messages.h"
 
