@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,37 +27,15 @@ namespace {
 namespace fs = std::filesystem;
 using simulator::Simulation;
 
-const std::u16string kMailWriter = u"{AAAAAAAA-0000-0000-0000-000000000001}";
-const std::u16string kDocsWriter = u"{BBBBBBBB-0000-0000-0000-000000000002}";
 const std::u16string kFirstCopy = u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\";
 
-// Two writers over volume C:, which is the folder "volume" beside the file.
-// `mailWriterExtra` and `top` go into the mail writer and the top level.
-std::string twoWriters(const std::string& mailWriterExtra = "", const std::string& top = "") {
-  return R"({"volumes": [{"name": "C:\\", "directory": "volume"}],
-  "writers": [
-    {"classId": "{AAAAAAAA-0000-0000-0000-000000000001}",
-     "instanceId": "{11111111-0000-0000-0000-000000000001}", "name": "Mail Writer",
-     "components": [{"type": "database", "logicalPath": "Mail", "name": "Mailbox",
-                     "databases": [{"path": "C:\\Data\\Mail", "filespec": "*.edb"}],
-                     "logs": [{"path": "C:\\Data\\Mail\\Logs", "filespec": "*.log"}]}])" +
-         mailWriterExtra + R"(},
-    {"classId": "{BBBBBBBB-0000-0000-0000-000000000002}",
-     "instanceId": "{22222222-0000-0000-0000-000000000002}", "name": "Docs Writer",
-     "components": [{"type": "filegroup", "name": "Documents",
-                     "files": [{"path": "C:\\Docs", "filespec": "*", "recursive": true}]}],
-     "excludes": [{"path": "C:\\Docs\\Temp", "filespec": "*.tmp"}, {"path": null, "filespec": "*"}]}
-  ])" + top +
-         "}";
-}
-
+// The bundled example, which the documentation walks through: its scenario
+// and a copy of its volume beside it, which tests may change.
 class SimulatedService : public testing::Test {
  protected:
   SimulatedService() {
-    for (const char* file : {"Data/Mail/box.edb", "Data/Mail/Logs/E00.log", "Docs/report.txt",
-                             "Docs/Temp/draft.tmp"}) {
-      dir.file(std::string("volume/") + file);
-    }
+    fs::copy(fs::path(FROSTCAP_EXAMPLES_DIR) / "volume", dir.host("volume"),
+             fs::copy_options::recursive);
   }
   ~SimulatedService() override { frostcap_snapshot_free(handle, 0); }
 
@@ -66,53 +45,72 @@ class SimulatedService : public testing::Test {
     handle = frostcap_snapshot_new();
   }
 
-  std::unique_ptr<Simulation> load(const std::string& scenario) {
+  // The example's scenario, where `call` fails with 0x80042306 at its
+  // `occurrence` when a call is named.
+  std::unique_ptr<Simulation> load(const std::string& call = "", int occurrence = 0) {
+    std::ifstream in(fs::path(FROSTCAP_EXAMPLES_DIR) / "two-writers.json");
+    std::string scenario{std::istreambuf_iterator<char>(in), {}};
+    if (!call.empty()) {
+      scenario.insert(scenario.rfind('}'), R"(, "faults": [{"call": ")" + call +
+                                               R"(", "status": "0x80042306", "occurrence": )" +
+                                               std::to_string(occurrence) + "}]");
+    }
     std::ofstream(dir.host("scenario.json")) << scenario;
     std::unique_ptr<Simulation> simulation = Simulation::fromFile(dir.host("scenario.json"));
     simulation->install();
     return simulation;
   }
 
-  void selectBothWriters() {
-    frostcap_snapshot_addVolumePath(handle, host(u"C:\\"));
-    frostcap_snapshot_addWriterDatabaseComponentFallback(handle, host(kMailWriter), host(u"Mail"),
-                                                         host(u"Mailbox"), host(u""));
-    frostcap_snapshot_addWriterFilegroupComponentFallback(handle, host(kDocsWriter), host(u""),
-                                                          host(u"Documents"), host(u""));
+  void selectBothWriters(const std::u16string& volume = u"C:\\") {
+    frostcap_snapshot_addVolumePath(handle, host(volume));
+    frostcap_snapshot_addWriterDatabaseComponentFallback(
+        handle, host(u"{5D1A2C40-7E3B-4F6A-9C21-0A1B2C3D4E51}"), host(u"Mail"),
+        host(u"Mailbox Database"), host(u""));
+    frostcap_snapshot_addWriterFilegroupComponentFallback(
+        handle, host(u"{A7C3E9F1-2B4D-4E6F-8A0C-1E3F5A7C9E02}"), host(u""), host(u"Documents"),
+        host(u""));
   }
 
   std::vector<std::u16string> messages() { return drain(handle, frostcap_snapshot_getNextMessage); }
+  std::vector<std::u16string> sorted(std::vector<std::u16string> texts) {
+    std::sort(texts.begin(), texts.end());
+    return texts;
+  }
   std::vector<std::u16string> files() {
     frostcap_snapshot_loadWriterFileInfo(handle);
-    std::vector<std::u16string> listed = drain(handle, frostcap_snapshot_getNextWriterFileInfo);
-    std::sort(listed.begin(), listed.end());
-    return listed;
+    return sorted(drain(handle, frostcap_snapshot_getNextWriterFileInfo));
   }
 
   TempDir dir;
   frostcap_snapshot* handle = frostcap_snapshot_new();
 };
 
+// The listing is the one the README shows: an excluded file stays among the
+// files, and is listed once more among the exclusions.
 TEST_F(SimulatedService, BackupReadsAPointInTimeCopyThatEndsWithTheHandle) {
-  const auto simulation = load(twoWriters());
+  const auto simulation = load();
   selectBothWriters();
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0) << utf8(messages().at(0));
-  const std::vector<std::u16string> live = {u"C:\\Data\\Mail\\Logs\\E00.log",
-                                            u"C:\\Data\\Mail\\box.edb", u"C:\\Docs\\Temp",
-                                            u"C:\\Docs\\report.txt"};
-  EXPECT_EQ(files(), live);
-  EXPECT_EQ(drain(handle, frostcap_snapshot_getNextWriterExcludedFileInfo),
-            std::vector<std::u16string>{u"C:\\Docs\\Temp\\draft.tmp"});
+  const std::vector<std::u16string> live = files();
+  EXPECT_EQ(live, (std::vector<std::u16string>{
+                      u"C:\\Data\\Mail\\Logs\\E00.chk", u"C:\\Data\\Mail\\Logs\\E00000001.log",
+                      u"C:\\Data\\Mail\\Logs\\E00000002.log", u"C:\\Data\\Mail\\mailbox.edb",
+                      u"C:\\Data\\Mail\\public.edb", u"C:\\Documents\\Reports",
+                      u"C:\\Documents\\Temp", u"C:\\Documents\\budget.csv",
+                      u"C:\\Documents\\notes.txt", u"C:\\Documents\\~lock.tmp"}));
+  EXPECT_EQ(sorted(drain(handle, frostcap_snapshot_getNextWriterExcludedFileInfo)),
+            (std::vector<std::u16string>{u"C:\\Documents\\Temp\\notes.autosave.tmp",
+                                         u"C:\\Documents\\~lock.tmp"}));
 
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0) << utf8(messages().at(0));
   EXPECT_EQ(drain(handle, frostcap_snapshot_getNextMountPath), std::vector{kFirstCopy});
   const std::optional<fs::path> copy = simulation->hostPath(kFirstCopy);
-  ASSERT_TRUE(copy && fs::is_regular_file(*copy / "Data/Mail/box.edb"));
+  ASSERT_TRUE(copy && fs::is_regular_file(*copy / "Data/Mail/mailbox.edb"));
 
   // Changes to the live volume after the snapshot stay out of the copy, and
   // the inventory now lists what the copy holds, under the live names.
   dir.file("volume/Data/Mail/late.edb");
-  fs::remove(dir.host("volume/Docs/report.txt"));
+  fs::remove(dir.host("volume/Documents/notes.txt"));
   EXPECT_FALSE(fs::exists(*copy / "Data/Mail/late.edb"));
   EXPECT_EQ(files(), live);
 
@@ -123,125 +121,80 @@ TEST_F(SimulatedService, BackupReadsAPointInTimeCopyThatEndsWithTheHandle) {
   EXPECT_EQ(simulation->record().back().call, "Release");
 }
 
-std::u16string phaseFailed(std::u16string_view label, std::uint32_t status) {
-  return messages::takeSnapshotFailed(messages::callFailed(label, static_cast<Status>(status)));
-}
-
-TEST_F(SimulatedService, PlannedFaultsFailTheirCallAndLeaveNoCopy) {
+// A planned fault fails its call, and a volume the service does not have, as
+// Windows matches volume names, fails AddToSnapshotSet: the host is told which
+// call failed with what, and no copy outlives the handle.
+TEST_F(SimulatedService, FailedCallsFailTheSnapshotAndLeaveNoCopy) {
+  namespace label = messages::label;
   const struct {
-    const char* call;
+    std::u16string volume;
+    std::string fault;  // the planned fault's call, if any
     int occurrence;
-    std::u16string_view label;
+    std::u16string_view failed;  // the call the host is told failed, if any
   } kCases[] = {
-      {"DoSnapshotSet", 1, messages::label::kDoSnapshotSet},
-      {"DoSnapshotSet.Result", 1, messages::label::kDoSnapshotSet},
-      {"PrepareForBackup.Wait", 1, messages::label::kPrepareForBackup},
-      {"AddToSnapshotSet", 1, messages::label::kAddToSnapshotSet},
+      {u"C:\\", "DoSnapshotSet", 1, label::kDoSnapshotSet},
+      {u"C:\\", "DoSnapshotSet.Result", 1, label::kDoSnapshotSet},
+      {u"C:\\", "PrepareForBackup.Wait", 1, label::kPrepareForBackup},
+      {u"C:\\", "AddToSnapshotSet", 1, label::kAddToSnapshotSet},
       // The first gathering of writer status follows PrepareForBackup.
-      {"GatherWriterStatus.QueryStatus", 2, messages::label::kGatherWriterStatus},
+      {u"C:\\", "GatherWriterStatus.QueryStatus", 2, label::kGatherWriterStatus},
+      {u"c:", "", 0, {}},
+      {u"C:/", "", 0, {}},
+      {u"D:\\", "", 0, label::kAddToSnapshotSet},
+      {u"C:\\Data", "", 0, label::kAddToSnapshotSet},
   };
-  for (const auto& fault : kCases) {
-    SCOPED_TRACE(fault.call);
-    const auto simulation =
-        load(twoWriters("", R"(, "faults": [{"call": ")" + std::string(fault.call) +
-                                R"(", "status": "0x80042306", "occurrence": )" +
-                                std::to_string(fault.occurrence) + "}]"));
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(utf8(c.volume) + " " + c.fault);
+    const auto simulation = load(c.fault, c.occurrence);
     renew();
-    selectBothWriters();
+    selectBothWriters(c.volume);
     ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-    EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-    EXPECT_EQ(messages(), std::vector{phaseFailed(fault.label, 0x80042306)});
-    frostcap_snapshot_free(handle, 0);
+    const int result = frostcap_snapshot_perform_b(handle);
+    EXPECT_EQ(result, c.failed.empty() ? 0 : 1);
+    // The planned status, or VSS_E_OBJECT_NOT_FOUND for a volume not there.
+    const Status status = static_cast<Status>(c.fault.empty() ? 0x80042308 : 0x80042306);
+    EXPECT_EQ(messages(), c.failed.empty() ? std::vector<std::u16string>{}
+                                           : std::vector{messages::takeSnapshotFailed(
+                                                 messages::callFailed(c.failed, status))});
+    frostcap_snapshot_free(handle, result == 0 ? 1 : 0);
     handle = nullptr;
     EXPECT_FALSE(simulation->hostPath(kFirstCopy));
   }
 }
 
-TEST_F(SimulatedService, VolumesAreMatchedAsWindowsMatchesThem) {
-  const struct {
-    std::u16string volume;
-    int result;
-  } kCases[] = {{u"C:\\", 0}, {u"c:", 0}, {u"C:/", 0}, {u"D:\\", 1}, {u"C:\\Data", 1}};
-  for (const auto& [volume, result] : kCases) {
-    SCOPED_TRACE(utf8(volume));
-    const auto simulation = load(twoWriters());
-    renew();
-    frostcap_snapshot_addVolumePath(handle, host(volume));
-    ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-    EXPECT_EQ(frostcap_snapshot_perform_b(handle), result);
-    if (result != 0) {
-      EXPECT_EQ(messages(),
-                std::vector{phaseFailed(messages::label::kAddToSnapshotSet, 0x80042308)});
-    }
-    frostcap_snapshot_free(handle, 1);
-    handle = nullptr;
-  }
-}
-
+// Symbolic links and TMPDIR are the POSIX copy's business.
+#ifndef _WIN32
 TEST_F(SimulatedService, HostDirectoriesNamedAsTypedAreCopiedWithTheirLinks) {
-#ifdef _WIN32
-  GTEST_SKIP() << "symbolic links and TMPDIR are the POSIX copy's business";
-#else
   const std::string live = dir.host("volume").string();
   fs::create_directory_symlink("Data", dir.host("volume/link"));
-  {
-    const auto simulation = Simulation::forVolumes({{platform::utf8ToWide(live), live, std::nullopt}});
-    simulation->install();
-    EXPECT_EQ(simulation->hostPath(platform::utf8ToWide(live) + u"\\Data/Mail\\"),
-              fs::path(live) / "Data/Mail/");
-    frostcap_snapshot_addVolumePath(handle, host(platform::utf8ToWide(live)));
-    ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-    // The copy lands inside the very tree it copies, and must not copy itself.
-    dir.directory("volume/tmp");
-    const std::string temp = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "";
-    setenv("TMPDIR", dir.host("volume/tmp").c_str(), 1);
-    const int result = frostcap_snapshot_perform_b(handle);
-    temp.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", temp.c_str(), 1);
-    ASSERT_EQ(result, 0) << utf8(messages().at(0));
-    const std::optional<fs::path> copy = simulation->hostPath(kFirstCopy);
-    ASSERT_TRUE(copy);
-    EXPECT_EQ(copy->parent_path(), dir.host("volume/tmp"));
-    EXPECT_TRUE(fs::is_empty(*copy / "tmp"));
-    EXPECT_TRUE(fs::is_symlink(*copy / "link"));
-    EXPECT_EQ(fs::read_symlink(*copy / "link"), "Data");
-    EXPECT_TRUE(fs::is_regular_file(*copy / "Docs/Temp/draft.tmp"));
-    renew();
-  }
-  // Without the simulation the built-in factory answers again.
-  EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
-  EXPECT_EQ(messages(), std::vector{messages::initVssFailed(static_cast<Status>(0x80004001))});
-#endif
-}
-
-// The scenario the documentation walks through stays loadable and matches
-// the files beside it.
-TEST_F(SimulatedService, ExampleScenarioDescribesItsVolume) {
   const auto simulation =
-      Simulation::fromFile(fs::path(FROSTCAP_EXAMPLES_DIR) / "two-writers.json");
+      Simulation::forVolumes({{platform::utf8ToWide(live), live, std::nullopt}});
   simulation->install();
-  frostcap_snapshot_addVolumePath(handle, host(u"C:\\"));
-  frostcap_snapshot_addWriterDatabaseComponentFallback(
-      handle, host(u"{5D1A2C40-7E3B-4F6A-9C21-0A1B2C3D4E51}"), host(u"Mail"),
-      host(u"Mailbox Database"), host(u""));
-  frostcap_snapshot_addWriterFilegroupComponentFallback(
-      handle, host(u"{A7C3E9F1-2B4D-4E6F-8A0C-1E3F5A7C9E02}"), host(u""), host(u"Documents"),
-      host(u""));
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0) << utf8(messages().at(0));
-  EXPECT_EQ(files(), (std::vector<std::u16string>{
-                         u"C:\\Data\\Mail\\Logs\\E00.chk", u"C:\\Data\\Mail\\Logs\\E00000001.log",
-                         u"C:\\Data\\Mail\\Logs\\E00000002.log", u"C:\\Data\\Mail\\mailbox.edb",
-                         u"C:\\Data\\Mail\\public.edb", u"C:\\Documents\\Reports",
-                         u"C:\\Documents\\Temp", u"C:\\Documents\\budget.csv",
-                         u"C:\\Documents\\notes.txt", u"C:\\Documents\\~lock.tmp"}));
-  std::vector<std::u16string> excluded =
-      drain(handle, frostcap_snapshot_getNextWriterExcludedFileInfo);
-  std::sort(excluded.begin(), excluded.end());
-  EXPECT_EQ(excluded, (std::vector<std::u16string>{u"C:\\Documents\\Temp\\notes.autosave.tmp",
-                                                   u"C:\\Documents\\~lock.tmp"}));
+  EXPECT_EQ(simulation->hostPath(platform::utf8ToWide(live) + u"\\Data/Mail\\"),
+            fs::path(live) / "Data/Mail/");
+  frostcap_snapshot_addVolumePath(handle, host(platform::utf8ToWide(live)));
+  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
+  // The copy lands inside the very tree it copies, and must not copy itself.
+  dir.directory("volume/tmp");
+  const std::string temp = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "";
+  setenv("TMPDIR", dir.host("volume/tmp").c_str(), 1);
+  const int result = frostcap_snapshot_perform_b(handle);
+  temp.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", temp.c_str(), 1);
+  ASSERT_EQ(result, 0) << utf8(messages().at(0));
+  const std::optional<fs::path> copy = simulation->hostPath(kFirstCopy);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->parent_path(), dir.host("volume/tmp"));
+  EXPECT_TRUE(fs::is_empty(*copy / "tmp"));
+  EXPECT_EQ(fs::read_symlink(*copy / "link"), "Data");
+  EXPECT_TRUE(fs::is_regular_file(*copy / "Documents/Temp/notes.autosave.tmp"));
+  renew();
 }
+#endif
 
 TEST_F(SimulatedService, ScenarioErrorsSayWhereAndWhatWasExpected) {
-  const std::string kGuid = R"("{AAAAAAAA-0000-0000-0000-000000000001}")";
+  const std::string kWriter =
+      R"({"writers": [{"classId": "{AAAAAAAA-0000-0000-0000-000000000001}", "instanceId": )"
+      R"("{AAAAAAAA-0000-0000-0000-000000000001}")";
   const struct {
     std::string scenario;
     std::string message;  // after the file's name
@@ -249,15 +202,14 @@ TEST_F(SimulatedService, ScenarioErrorsSayWhereAndWhatWasExpected) {
       {"{\n  \"volumes\": [\n    {\"name\": \"C:\\\\\",}\n  ]\n}",
        ":3:21: not valid JSON: syntax error while parsing object key - unexpected '}'; "
        "expected string literal"},
-      {R"({"writers": [{"classId": "{AAAA}", "instanceId": )" + kGuid + R"(, "name": "W"}]})",
+      {R"({"writers": [{"classId": "{AAAA}",)"
+       R"( "instanceId": "{AAAAAAAA-0000-0000-0000-000000000001}", "name": "W"}]})",
        ": /writers/0/classId: expected a GUID in braces such as "
        "{00000000-0000-0000-0000-000000000000}, found \"{AAAA}\""},
-      {R"({"writers": [{"classId": )" + kGuid + R"(, "instanceId": )" + kGuid +
-           R"(, "name": "W", "components": [{"type": "db", "name": "x"}]}]})",
+      {kWriter + R"(, "name": "W", "components": [{"type": "db", "name": "x"}]}]})",
        ": /writers/0/components/0/type: expected \"database\", \"filegroup\" or a component "
        "type number, found \"db\""},
-      {R"({"writers": [{"classId": )" + kGuid + R"(, "instanceId": )" + kGuid + R"(}]})",
-       ": /writers/0/name: expected a string, found nothing"},
+      {kWriter + "}]}", ": /writers/0/name: expected a string, found nothing"},
       {R"({"volumes": [{"name": "C:\\", "directory": "nowhere"}]})",
        ": /volumes/0/directory: expected the path of an existing directory, relative to the "
        "scenario file, found \"nowhere\""},
