@@ -4,7 +4,6 @@ of the test suite. The stand-in's IGlobalOptions is real memory with a
 vtable, read as the binding reads a COM object."""
 
 import ctypes
-import sys
 import uuid
 import warnings
 
@@ -18,30 +17,19 @@ S_OK, S_FALSE, E_OUTOFMEMORY = 0, 1, 0x8007000E
 class StandInOle32:
     def __init__(self, apartment, security):
         self.calls = []
-        self._answers = {"apartment": apartment, "security": security}
-        self._release = _com._METHOD(ctypes.c_ulong, ctypes.c_void_p)(self._on_release)
-        self._set = _com._METHOD(ctypes.c_long, ctypes.c_void_p, ctypes.c_int,
-                                 ctypes.c_size_t)(self._on_set)
+        self._answers = {"CoInitializeEx": apartment, "CoInitializeSecurity": security}
+        record = lambda *call: self.calls.append(call) or S_OK
+        release = _com._METHOD(ctypes.c_ulong, ctypes.c_void_p)(
+            lambda this: record("Release", this == ctypes.addressof(self._object)))
+        set_option = _com._METHOD(ctypes.c_long, ctypes.c_void_p, ctypes.c_int, ctypes.c_size_t)(
+            lambda this, *option: record("Set", this == ctypes.addressof(self._object), *option))
+        self._methods = (release, set_option)  # alive while the vtable points at them
         as_pointer = lambda function: ctypes.cast(function, ctypes.c_void_p).value
-        self._vtable = (ctypes.c_void_p * 5)(None, None, as_pointer(self._release),
-                                             as_pointer(self._set), None)
+        self._vtable = (ctypes.c_void_p * 5)(None, None, *map(as_pointer, self._methods), None)
         self._object = ctypes.c_void_p(ctypes.addressof(self._vtable))
 
-    def _on_release(self, this):
-        self.calls.append(("Release", this == ctypes.addressof(self._object)))
-        return 0
-
-    def _on_set(self, this, option, value):
-        self.calls.append(("Set", this == ctypes.addressof(self._object), option, value))
-        return S_OK
-
-    def CoInitializeEx(self, reserved, mode):
-        self.calls.append(("CoInitializeEx", reserved, mode))
-        return self._answers["apartment"]
-
-    def CoInitializeSecurity(self, *arguments):
-        self.calls.append(("CoInitializeSecurity", *arguments))
-        return self._answers["security"]
+    def __getattr__(self, name):  # CoInitializeEx and CoInitializeSecurity
+        return lambda *arguments: self.calls.append((name, *arguments)) or self._answers[name]
 
     def CoCreateInstance(self, clsid, outer, context, iid, out):
         guid = lambda reference: str(uuid.UUID(bytes_le=bytes(reference._obj)))
@@ -50,30 +38,24 @@ class StandInOle32:
         return S_OK
 
 
-SECURITY = ("CoInitializeSecurity", None, -1, None, None, 6, 3, None, 0x20, None)
-GLOBAL_OPTIONS = [("CoCreateInstance", "0000034b-0000-0000-c000-000000000046", None, 1,
-                   "0000015b-0000-0000-c000-000000000046"),
-                  ("Set", True, 1, 1), ("Release", True)]
+AFTER_THE_APARTMENT = [
+    ("CoInitializeSecurity", None, -1, None, None, 6, 3, None, 0x20, None),
+    ("CoCreateInstance", "0000034b-0000-0000-c000-000000000046", None, 1,
+     "0000015b-0000-0000-c000-000000000046"),
+    ("Set", True, 1, 1), ("Release", True)]
 
 
-@pytest.mark.parametrize("apartment, security, after_apartment, warns", [
-    (S_OK, S_OK, [SECURITY, *GLOBAL_OPTIONS], False),
-    (S_FALSE, _com.RPC_E_TOO_LATE, [SECURITY, *GLOBAL_OPTIONS], False),
-    (_com.RPC_E_CHANGED_MODE, S_OK, [SECURITY, *GLOBAL_OPTIONS], True),
-    (E_OUTOFMEMORY, S_OK, [], False),
+@pytest.mark.parametrize("apartment, security, goes_on, warns", [
+    (S_OK, S_OK, True, False),
+    (S_FALSE, _com.RPC_E_TOO_LATE, True, False),
+    (_com.RPC_E_CHANGED_MODE, S_OK, True, True),
+    (E_OUTOFMEMORY, S_OK, False, False),
 ])
-def test_com_is_set_up_for_a_requester_at_best_effort(apartment, security, after_apartment,
-                                                      warns):
+def test_com_is_set_up_for_a_requester_at_best_effort(apartment, security, goes_on, warns):
     ole32 = StandInOle32(apartment, security)
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         setup = _com.prepare(ole32)
-    assert ole32.calls == [("CoInitializeEx", None, 0), *after_apartment]
-    assert setup.apartment == apartment
-    assert setup.security == (security if after_apartment else None)
+    assert ole32.calls == [("CoInitializeEx", None, 0), *(AFTER_THE_APARTMENT if goes_on else [])]
+    assert setup == ((apartment, security, S_OK) if goes_on else (apartment, None, None))
     assert [w.category for w in caught] == ([RuntimeWarning] if warns else [])
-
-
-@pytest.mark.skipif(sys.platform == "win32", reason="the set-up is for Windows")
-def test_elsewhere_nothing_is_set_up():
-    assert _com.prepare() is None
