@@ -1,17 +1,17 @@
-// A whole backup through the exported functions: two writers, three volumes.
+// A whole backup through the exported functions, from the selections to the
+// completion when the handle is freed: the calls the service receives.
 
 #include <gtest/gtest.h>
 
-#include "frame/messages.h"
 #include "support/scenario.h"
 
 namespace frostcap::test {
 namespace {
 
+using Calls = std::vector<std::string>;
+
 const std::string kA = text(kDatabaseWriterClass);
-const std::string kAi = text(kDatabaseWriterInstance);
 const std::string kB = text(kFilesWriterClass);
-const std::string kBi = text(kFilesWriterInstance);
 const std::string kNoProvider = "{00000000-0000-0000-0000-000000000000}";
 
 // The model numbers its snapshot set and snapshot ids together, the set first.
@@ -19,20 +19,29 @@ std::string snapshotId(std::uint32_t number) {
   return text(vss::Guid{number, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}});
 }
 
-std::vector<std::string> waited(const std::string& op) {
-  return {op + "()", op + ".Wait()", op + ".QueryStatus()"};
-}
+Calls waited(const std::string& op) { return {op + "()", op + ".Wait()", op + ".QueryStatus()"}; }
 
-std::vector<std::string> writerStatus() {
-  std::vector<std::string> calls = waited("GatherWriterStatus");
+Calls writerStatus() {
+  Calls calls = waited("GatherWriterStatus");
   calls.insert(calls.end(), {"GetWriterStatusCount()", "GetWriterStatus(0)", "GetWriterStatus(1)"});
   return calls;
 }
 
-template <typename... Parts>
-std::vector<std::string> concat(const Parts&... parts) {
-  std::vector<std::string> all;
-  (all.insert(all.end(), parts.begin(), parts.end()), ...);
+// The calls that list one writer's components for the catalogue.
+Calls catalogued(const std::string& writer, std::initializer_list<std::string> components) {
+  Calls calls = {"GetIdentity(" + writer + ")", "GetFileCounts(" + writer + ")"};
+  int index = 0;
+  for (const std::string& name : components) {
+    calls.insert(calls.end(),
+                 {"GetComponent(" + std::to_string(index++) + ")", "GetComponentInfo(" + name + ")",
+                  "FreeComponentInfo(" + name + ")"});
+  }
+  return calls;
+}
+
+Calls concat(std::initializer_list<Calls> parts) {
+  Calls all;
+  for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
 }
 
@@ -43,61 +52,32 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
   addVolumes({u"C:\\", u"D:\\", u"E:\\"});
 
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0) << text(messages().at(0));
-  const std::vector<std::string> catalogueCalls = {"GetWriterMetadataCount()",
-                                                   "GetWriterMetadata(0)",
-                                                   "GetIdentity(Database Writer)",
-                                                   "GetFileCounts(Database Writer)",
-                                                   "GetComponent(0)",
-                                                   "GetComponentInfo(Mail)",
-                                                   "FreeComponentInfo(Mail)",
-                                                   "GetComponent(1)",
-                                                   "GetComponentInfo(Logs)",
-                                                   "FreeComponentInfo(Logs)",
-                                                   "GetWriterMetadata(1)",
-                                                   "GetIdentity(Files Writer)",
-                                                   "GetFileCounts(Files Writer)",
-                                                   "GetComponent(0)",
-                                                   "GetComponentInfo(Documents)",
-                                                   "FreeComponentInfo(Documents)"};
   EXPECT_EQ(
       service.log(),
-      concat(std::vector<std::string>{"CreateVssBackupComponents()", "InitializeForBackup()",
-                                      "SetBackupState(true,false,2,false)", "SetContext(0)",
-                                      "EnableWriterClasses(" + kA + "," + kB + ")"},
-             waited("GatherWriterMetadata"), std::vector<std::string>{"GetWriterMetadataCount()"},
-             catalogueCalls,
-             std::vector<std::string>{
-                 "GetWriterMetadata(0)", "AddComponent(" + kAi + "," + kA + ",1,Store\\Main,Mail)",
-                 "AddComponent(" + kAi + "," + kA + ",2,Store,Logs)", "GetWriterMetadata(1)",
-                 "AddComponent(" + kBi + "," + kB + ",2,,Documents)"}));
-  EXPECT_EQ(catalogue(),
-            (std::vector<std::u16string>{
-                u"# Found 2 writer(s) to interrogate", u"# Writer 0 has 2 component(s)",
-                u"[\"{AAAAAAAA-0000-0000-0000-000000000001}\",\"Store\\u005cMain\",\"Mail\","
-                u"\"VSS_CT_DATABASE\",true]",
-                u"[\"{AAAAAAAA-0000-0000-0000-000000000001}\",\"Store\",\"Logs\","
-                u"\"VSS_CT_FILEGROUP\",true]",
-                u"# Writer 1 has 1 component(s)",
-                u"[\"{BBBBBBBB-0000-0000-0000-000000000002}\",\"\",\"Documents\","
-                u"\"VSS_CT_FILEGROUP\",false]"}));
-  // The selections now carry the writers' own spelling.
-  EXPECT_EQ(state().writerSelections.at(kDatabaseWriterId),
-            (std::vector<ComponentRecord>{{1, u"Store\\Main", u"Mail", u""},
-                                          {2, u"Store", u"Logs", u""}}));
-
+      concat({{"CreateVssBackupComponents()", "InitializeForBackup()",
+               "SetBackupState(true,false,2,false)", "SetContext(0)",
+               "EnableWriterClasses(" + kA + "," + kB + ")"},
+              waited("GatherWriterMetadata"),
+              {"GetWriterMetadataCount()", "GetWriterMetadataCount()", "GetWriterMetadata(0)"},
+              catalogued("Database Writer", {"Mail", "Logs"}),
+              {"GetWriterMetadata(1)"},
+              catalogued("Files Writer", {"Documents"}),
+              {"GetWriterMetadata(0)", "AddComponent(" + kMailRecord + ")",
+               "AddComponent(" + kLogsRecord + ")", "GetWriterMetadata(1)",
+               "AddComponent(" + kDocumentsRecord + ")"}}));
   const std::size_t before = service.calls().size();
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0) << text(messages().at(0));
-  EXPECT_EQ(
-      service.logSince(before),
-      concat(std::vector<std::string>{"StartSnapshotSet()",
-                                      "AddToSnapshotSet(C:\\," + kNoProvider + ")",
-                                      "AddToSnapshotSet(D:\\," + kNoProvider + ")",
-                                      "AddToSnapshotSet(E:\\," + kNoProvider + ")"},
-             waited("PrepareForBackup"), writerStatus(), waited("DoSnapshotSet"), writerStatus(),
-             std::vector<std::string>{
-                 "GetSnapshotProperties(" + snapshotId(2) + ")",
-                 "GetSnapshotProperties(" + snapshotId(3) + ")",
-                 "GetSnapshotProperties(" + snapshotId(4) + ")"}));
+  EXPECT_EQ(service.logSince(before),
+            concat({{"StartSnapshotSet()", "AddToSnapshotSet(C:\\," + kNoProvider + ")",
+                     "AddToSnapshotSet(D:\\," + kNoProvider + ")",
+                     "AddToSnapshotSet(E:\\," + kNoProvider + ")"},
+                    waited("PrepareForBackup"),
+                    writerStatus(),
+                    waited("DoSnapshotSet"),
+                    writerStatus(),
+                    {"GetSnapshotProperties(" + snapshotId(2) + ")",
+                     "GetSnapshotProperties(" + snapshotId(3) + ")",
+                     "GetSnapshotProperties(" + snapshotId(4) + ")"}}));
   EXPECT_EQ(mountPaths(), (std::vector<std::u16string>{
                               u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\",
                               u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2\\",
@@ -107,31 +87,39 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
   const std::size_t beforeFree = service.calls().size();
   free(1);
   EXPECT_EQ(service.logSince(beforeFree),
-            concat(
-                std::vector<std::string>{
-                    "SetBackupSucceeded(" + kAi + "," + kA + ",1,Store\\Main,Mail,true)",
-                    "SetBackupSucceeded(" + kAi + "," + kA + ",2,Store,Logs,true)",
-                    "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,true)"},
-                waited("BackupComplete"), writerStatus()));
+            concat({{"SetBackupSucceeded(" + kMailRecord + ",true)",
+                     "SetBackupSucceeded(" + kLogsRecord + ",true)",
+                     "SetBackupSucceeded(" + kDocumentsRecord + ",true)"},
+                    waited("BackupComplete"),
+                    writerStatus()}));
 }
 
-TEST_F(Road, AVerdictOtherThanOneMarksEveryComponentAsNotBackedUp) {
+TEST(Completion, AVerdictOtherThanOneMarksEveryComponentAsNotBackedUp) {
   for (int verdict : {0, 2, -1}) {
-    ModelService fresh;
-    fresh.writers = twoWriters();
-    frostcap_snapshot* other = frostcap_snapshot_new();
-    frostcap_snapshot_addWriterFilegroupComponentFallback(other, host(kFilesWriterId), host(u""),
-                                                          host(u"Documents"), host(u""));
-    frostcap_snapshot_addVolumePath(other, host(u"C:\\"));
-    ASSERT_EQ(frostcap_snapshot_perform_a(other), 0);
-    ASSERT_EQ(frostcap_snapshot_perform_b(other), 0);
-    frostcap_snapshot_free(other, verdict);
-    EXPECT_EQ(fresh.count("SetBackupSucceeded"), 1);
-    EXPECT_EQ(fresh.calls()[fresh.calls().size() - 9].text(),
-              "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,false)")
+    Session session;
+    frostcap_snapshot_addWriterFilegroupComponentFallback(session.handle, host(kFilesWriterId),
+                                                          host(u""), host(u"Documents"), host(u""));
+    session.addVolumes({u"C:\\"});
+    ASSERT_EQ(frostcap_snapshot_perform_a(session.handle), 0);
+    ASSERT_EQ(frostcap_snapshot_perform_b(session.handle), 0);
+    const std::size_t before = session.service.calls().size();
+    session.free(verdict);
+    EXPECT_EQ(session.service.logSince(before).at(0),
+              "SetBackupSucceeded(" + kDocumentsRecord + ",false)")
         << verdict;
-    EXPECT_EQ(fresh.ledger().objects, 0);
   }
+}
+
+TEST_F(Road, ASelectionAddedAfterThePreparationIsMarkedForTheWritersFirstInstance) {
+  frostcap_snapshot_addWriter(handle, host(kDatabaseWriterId));
+  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
+  frostcap_snapshot_addWriterFilegroupComponentFallback(handle, host(kDatabaseWriterId),
+                                                        host(u"Late"), host(u"Added"), host(u""));
+  const std::size_t before = service.calls().size();
+  free(1);
+  EXPECT_EQ(service.logSince(before).at(0), "SetBackupSucceeded(" + text(kDatabaseWriterInstance) +
+                                                "," + kA + ",2,Late,Added,true)");
+  EXPECT_EQ(service.count("SetBackupSucceeded"), 1);
 }
 
 TEST_F(Road, VolumesWithoutWritersNeitherPrepareWritersNorCompleteTheBackup) {
@@ -140,35 +128,39 @@ TEST_F(Road, VolumesWithoutWritersNeitherPrepareWritersNorCompleteTheBackup) {
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
   free(1);
-  EXPECT_EQ(
-      service.log(".Wait"),
-      (std::vector<std::string>{
-          "CreateVssBackupComponents()", "InitializeForBackup()",
-          "SetBackupState(false,false,2,false)", "SetContext(16)", "StartSnapshotSet()",
-          "AddToSnapshotSet(C:\\,{B5946137-7B9F-4925-AF80-51ABD60B20D5})", "DoSnapshotSet()",
-          "DoSnapshotSet.QueryStatus()", "GatherWriterStatus()", "GatherWriterStatus.QueryStatus()",
-          // A context without writers has no writer to report.
-          "GetWriterStatusCount()", "GetSnapshotProperties(" + snapshotId(2) + ")"}));
+  EXPECT_EQ(service.log(".Wait"),
+            (Calls{"CreateVssBackupComponents()", "InitializeForBackup()",
+                   "SetBackupState(false,false,2,false)", "SetContext(16)", "StartSnapshotSet()",
+                   "AddToSnapshotSet(C:\\,{B5946137-7B9F-4925-AF80-51ABD60B20D5})",
+                   "DoSnapshotSet()", "DoSnapshotSet.QueryStatus()", "GatherWriterStatus()",
+                   "GatherWriterStatus.QueryStatus()",
+                   // A context without writers has no writer to report.
+                   "GetWriterStatusCount()", "GetSnapshotProperties(" + snapshotId(2) + ")"}));
 }
 
 TEST_F(Road, WritersWithoutVolumesTakeAnEmptySnapshot) {
   frostcap_snapshot_addWriter(handle, host(kFilesWriterId));
   frostcap_snapshot_addWriter(handle, host(kDatabaseWriterId));
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  EXPECT_EQ(service.count("AddComponent"), 0);
-  EXPECT_EQ(state().writerInstanceIds,
-            (std::vector<vss::Guid>{kDatabaseWriterInstance, kFilesWriterInstance}));
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
-  EXPECT_EQ(service.count("AddToSnapshotSet"), 0);
   EXPECT_EQ(service.count("PrepareForBackup"), 1);
-  EXPECT_TRUE(mountPaths().empty());
-  EXPECT_TRUE(messages().empty());
   // No snapshot was made, so the handle is not marked as used; the service
   // decides, and takes one set per object.
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(messages(), (std::vector<std::u16string>{
-                            phaseFailed(messages::label::kStartSnapshotSet, 0x80042316)}));
+  EXPECT_EQ(messages(), std::vector<std::u16string>{
+                            phaseFailed(u"IVssBackupComponents::StartSnapshotSet", 0x80042316)});
   EXPECT_EQ(service.breaches().size(), 1u);
+}
+
+// Success codes other than zero, from an operation or as a writer's state.
+TEST_F(Road, APositiveStatusIsNoFailure) {
+  service.answer("GatherWriterMetadata.Result", Status{0x0004230B});  // cancelled
+  service.writers[0].status = Status{0x0004230A};                     // completed
+  selectTwoWriters();
+  addVolumes({u"C:\\"});
+  EXPECT_EQ(frostcap_snapshot_perform_a(handle), 0);
+  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 0);
+  EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(Road, DeviceNamesBecomeMountPathsWithOneTrailingBackslash) {
@@ -182,49 +174,32 @@ TEST_F(Road, DeviceNamesBecomeMountPathsWithOneTrailingBackslash) {
   EXPECT_EQ(state().shadowDevices.size(), 3u);
 }
 
-TEST_F(Road, AHandleMakesOneSnapshotOnly) {
-  addVolumes({u"C:\\"});
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
-  mountPaths();
-  const std::size_t calls = service.calls().size();
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
-  EXPECT_EQ(service.calls().size(), calls);
-  EXPECT_EQ(messages(), (std::vector<std::u16string>{u"{WARNING_PREFIX}{ERR_SNAPSHOT_REUSE}",
-                                                     u"{WARNING_PREFIX}{ERR_SNAPSHOT_REUSE}"}));
-  EXPECT_TRUE(mountPaths().empty());
-}
-
 // A repeated preparation, and one retried after a failure, start over on a
 // new object and take up what was selected in between: the completion then
 // reaches every component.
-TEST_F(Road, APreparationRunAgainStartsOverAndTheCompletionReachesEveryComponent) {
+TEST(RepeatedPreparation, StartsOverAndTheCompletionReachesEveryComponent) {
   for (const bool firstFails : {false, true}) {
     SCOPED_TRACE(firstFails ? "retried after a failure" : "run twice");
-    ModelService fresh;
-    fresh.writers = twoWriters();
-    if (firstFails) fresh.fail("AddComponent", Status(0x80042302));
-    frostcap_snapshot* other = frostcap_snapshot_new();
-    frostcap_snapshot_addWriterFilegroupComponentFallback(other, host(kFilesWriterId), host(u""),
-                                                          host(u"Documents"), host(u""));
-    frostcap_snapshot_addVolumePath(other, host(u"C:\\"));
-    EXPECT_EQ(frostcap_snapshot_perform_a(other), firstFails ? 1 : 0);
+    Session session;
+    if (firstFails) session.service.fail("AddComponent", Status(0x80042302));
+    frostcap_snapshot_addWriterFilegroupComponentFallback(session.handle, host(kFilesWriterId),
+                                                          host(u""), host(u"Documents"), host(u""));
+    session.addVolumes({u"C:\\"});
+    EXPECT_EQ(frostcap_snapshot_perform_a(session.handle), firstFails ? 1 : 0);
     frostcap_snapshot_addWriterDatabaseComponentFallback(
-        other, host(kDatabaseWriterId), host(u"Store\\Main"), host(u"Mail"), host(u""));
-    ASSERT_EQ(frostcap_snapshot_perform_a(other), 0);
-    EXPECT_EQ(fresh.count("CreateVssBackupComponents"), 2);
-    EXPECT_EQ(fresh.ledger().objects, 1);  // the first object was released
-    ASSERT_EQ(frostcap_snapshot_perform_b(other), 0);
-    frostcap_snapshot_free(other, 1);
-    const std::vector<std::string> log = fresh.log();
-    const std::vector<std::string> completion(log.end() - 11, log.end() - 9);
-    EXPECT_EQ(completion,
-              (std::vector<std::string>{
-                  "SetBackupSucceeded(" + kAi + "," + kA + ",1,Store\\Main,Mail,true)",
-                  "SetBackupSucceeded(" + kBi + "," + kB + ",2,,Documents,true)"}));
-    EXPECT_EQ(fresh.count("BackupComplete"), 1);
-    EXPECT_TRUE(fresh.breaches().empty());
+        session.handle, host(kDatabaseWriterId), host(u"Store\\Main"), host(u"Mail"), host(u""));
+    ASSERT_EQ(frostcap_snapshot_perform_a(session.handle), 0);
+    EXPECT_EQ(session.service.count("CreateVssBackupComponents"), 2);
+    EXPECT_EQ(session.service.ledger().objects, 1);  // the first object was released
+    ASSERT_EQ(frostcap_snapshot_perform_b(session.handle), 0);
+    const std::size_t before = session.service.calls().size();
+    session.free(1);
+    EXPECT_EQ(session.service.logSince(before),
+              concat({{"SetBackupSucceeded(" + kMailRecord + ",true)",
+                       "SetBackupSucceeded(" + kDocumentsRecord + ",true)"},
+                      waited("BackupComplete"),
+                      writerStatus()}));
+    EXPECT_TRUE(session.service.breaches().empty());
   }
 }
 

@@ -1,4 +1,6 @@
-// The second phase and the writer status report it makes twice.
+// The second phase and the writer status report it makes twice. How each
+// failing call ends the phase, with which label, is the fault sweep's to check
+// (tests/reliability).
 
 #include <gtest/gtest.h>
 
@@ -21,77 +23,22 @@ class SnapshotSet : public Scenario {
   }
 };
 
-struct StepCase {
-  const char* name;
-  std::string op;
-  int occurrence;
-  std::u16string label;
-
-  friend void PrintTo(const StepCase& c, std::ostream* out) { *out << c.name; }
-};
-
-class SnapshotSetFailure : public SnapshotSet, public testing::WithParamInterface<StepCase> {};
-
-TEST_P(SnapshotSetFailure, EndsWithTheCallsLabelAndLeavesNoMountPath) {
-  const StepCase& c = GetParam();
-  prepare();
-  service.fail(c.op, Status(kProviderVeto), c.occurrence);
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(messages(), std::vector<std::u16string>{phaseFailed(c.label, kProviderVeto)});
-  EXPECT_TRUE(mountPaths().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EveryStep, SnapshotSetFailure,
-    testing::Values(
-        StepCase{"Start", "StartSnapshotSet", 1, u"IVssBackupComponents::StartSnapshotSet"},
-        StepCase{"AddSecondVolume", "AddToSnapshotSet", 2,
-                 u"IVssBackupComponents::AddToSnapshotSet"},
-        StepCase{"Prepare", "PrepareForBackup", 1, u"IVssBackupComponents::PrepareForBackup"},
-        StepCase{"PrepareWait", "PrepareForBackup.Wait", 1,
-                 u"IVssBackupComponents::PrepareForBackup"},
-        StepCase{"PrepareQuery", "PrepareForBackup.QueryStatus", 1,
-                 u"IVssBackupComponents::PrepareForBackup"},
-        StepCase{"PrepareResult", "PrepareForBackup.Result", 1,
-                 u"IVssBackupComponents::PrepareForBackup"},
-        StepCase{"GatherStatus", "GatherWriterStatus", 1,
-                 u"IVssBackupComponents::GatherWriterStatus"},
-        StepCase{"GatherStatusResult", "GatherWriterStatus.Result", 2,
-                 u"IVssBackupComponents::GatherWriterStatus"},
-        // The count reports under the gathering's label.
-        StepCase{"StatusCount", "GetWriterStatusCount", 1,
-                 u"IVssBackupComponents::GatherWriterStatus"},
-        StepCase{"WriterStatus", "GetWriterStatus", 2, u"IVssBackupComponents::GetWriterStatus"},
-        StepCase{"DoSnapshot", "DoSnapshotSet", 1, u"IVssBackupComponents::DoSnapshotSet"},
-        StepCase{"DoSnapshotResult", "DoSnapshotSet.Result", 1,
-                 u"IVssBackupComponents::DoSnapshotSet"},
-        StepCase{"Properties", "GetSnapshotProperties", 1,
-                 u"IVssBackupComponents::GetSnapshotProperties"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(SnapshotSet, ExceptionsBecomeMessages) {
-  prepare();
-  // Thrown before the set starts, so that the phase can run again.
-  service.raise("StartSnapshotSet", Throw::kStandard);
-  service.raise("StartSnapshotSet", Throw::kNonStandard, 2);
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(messages(),
-            (std::vector<std::u16string>{
-                u"{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({FATAL_PREFIX}: fault injected "
-                u"into StartSnapshotSet)",
-                u"{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({FATAL_PREFIX}: {ERR_UNCAUGHT})"}));
-}
-
-TEST_F(SnapshotSet, PropertiesFailingForTheSecondCopyKeepTheFirstAndMarkTheHandleUsed) {
+// A handle that made its snapshot, even in part, makes no other: both phases
+// refuse without a call to the service.
+TEST_F(SnapshotSet, AHandleMakesOneSnapshotOnlyEvenWhenTheSecondCopyFails) {
   prepare();
   service.fail("GetSnapshotProperties", Status(kProviderVeto), 2);
   EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
   EXPECT_EQ(state().shadowDevices.size(), 1u);
   EXPECT_TRUE(mountPaths().empty());
   messages();
+  const std::size_t calls = service.calls().size();
+  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
   EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
-  EXPECT_EQ(messages(), std::vector<std::u16string>{u"{WARNING_PREFIX}{ERR_SNAPSHOT_REUSE}"});
+  EXPECT_EQ(service.calls().size(), calls);
+  EXPECT_EQ(messages(), (std::vector<std::u16string>{u"{WARNING_PREFIX}{ERR_SNAPSHOT_REUSE}",
+                                                     u"{WARNING_PREFIX}{ERR_SNAPSHOT_REUSE}"}));
+  EXPECT_TRUE(mountPaths().empty());
 }
 
 TEST_F(SnapshotSet, AFailureBeforeTheCopiesLetsThePhaseRunAgain) {
@@ -102,83 +49,49 @@ TEST_F(SnapshotSet, AFailureBeforeTheCopiesLetsThePhaseRunAgain) {
   EXPECT_EQ(mountPaths().size(), 3u);
 }
 
-TEST_F(SnapshotSet, AFailedWriterIsNamedWithItsStatus) {
-  service.writers[1].status = Status(kRetryable);
-  prepare();
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(messages(),
-            std::vector<std::u16string>{
-                u"{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} (IVssBackupComponents::GetWriterStatus(Files "
-                u"Writer): " +
-                formatStatus(Status(kRetryable)) + u")"});
-  EXPECT_EQ(service.count("GetWriterComponents"), 0);
-  EXPECT_EQ(service.count("DoSnapshotSet"), 0) << "the check after preparation stops the phase";
-}
-
-TEST_F(SnapshotSet, APositiveWriterStatusIsNoFailure) {
-  service.writers[0].status = Status{0x0004230A};
-  prepare();
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 0);
-}
-
-TEST_F(SnapshotSet, APartlyFailedWriterReportsEachComponentThenFails) {
-  service.writers[0].status = Status(kPartialFailure);
-  service.writers[0].failedComponents = {
-      {u"Mail", {Status(kRetryable), Status(0x80070005), u"disk full"}},
-      {u"Logs", {0, 0, u""}},          // nothing to report
-      {u"Index", {0, 0, u"rebuilt"}},  // only the writer's own text
+// The first failed writer ends the phase after the preparation, named with
+// its state, after a message for each way each of its failed components
+// failed; only a writer failed in part is asked for its components.
+TEST(WriterStatus, AFailedWriterIsNamedAfterItsFailedComponents) {
+  const auto writerFailed = [](std::u16string_view writer, std::uint32_t status) {
+    return phaseFailed(u"IVssBackupComponents::GetWriterStatus(" + std::u16string(writer) + u")",
+                       status);
   };
-  service.writers[1].status = Status(kPartialFailure);  // never reached
-  prepare();
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(
-      messages(),
-      (std::vector<std::u16string>{
-          u"{ERR_COMPONENT_VSS}: (Mail): " + formatStatus(Status(kRetryable)),
-          u"{ERR_COMPONENT_APP}: (Mail): " + formatStatus(Status(0x80070005)),
-          u"{ERR_COMPONENT_CUST}: (Mail): disk full", u"{ERR_COMPONENT_CUST}: (Index): rebuilt",
-          u"{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} (IVssBackupComponents::GetWriterStatus("
-          u"Database Writer): " +
-              formatStatus(Status(kPartialFailure)) + u")"}));
-  EXPECT_EQ(service.count("GetWriterComponents"), 1);
-}
-
-TEST_F(SnapshotSet, APartlyFailedWriterWithoutComponentsStillFails) {
-  service.writers[0].status = Status(kPartialFailure);
-  prepare();
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 1);
-  EXPECT_EQ(messages(),
-            std::vector<std::u16string>{u"{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} (IVssBackupComponents::"
-                                        u"GetWriterStatus(Database Writer): " +
-                                        formatStatus(Status(kPartialFailure)) + u")"});
-}
-
-TEST_F(SnapshotSet, EachStepOfTheDrillDownFailsUnderItsOwnLabel) {
-  const std::pair<std::string, std::u16string> steps[] = {
-      {"GetWriterComponents", u"IVssBackupComponents::GetWriterComponents"},
-      {"GetComponentCount", u"IVssWriterComponents::GetComponentCount"},
-      {"IVssWriterComponents::GetComponent", u"IVssWriterComponents::GetComponent"},
-      {"GetComponentName", u"IVssComponent::GetComponentName"},
-      {"QueryInterface", u"QueryInterface(IID_IVssComponentEx2)"},
-      {"GetFailure", u"IVssComponentEx2::GetFailure"},
+  const struct {
+    const char* what;
+    Status first, second;                     // the writers' states
+    std::vector<FailedComponentSpec> failed;  // the first writer's components
+    std::vector<std::u16string> messages;
+    int drilledInto;
+  } cases[] = {
+      {"failed", 0, Status(kRetryable), {}, {writerFailed(u"Files Writer", kRetryable)}, 0},
+      {"failed in part",
+       Status(kPartialFailure),
+       Status(kPartialFailure),  // never reached
+       {
+           {u"Mail", {Status(kRetryable), Status(0x80070005), u"disk full"}},
+           {u"Logs", {0, 0, u""}},          // nothing to report
+           {u"Index", {0, 0, u"rebuilt"}},  // only the writer's own text
+       },
+       {u"{ERR_COMPONENT_VSS}: (Mail): " + formatStatus(Status(kRetryable)),
+        u"{ERR_COMPONENT_APP}: (Mail): " + formatStatus(Status(0x80070005)),
+        u"{ERR_COMPONENT_CUST}: (Mail): disk full", u"{ERR_COMPONENT_CUST}: (Index): rebuilt",
+        writerFailed(u"Database Writer", kPartialFailure)},
+       1},
   };
-  for (const auto& [op, label] : steps) {
-    ModelService fresh;
-    fresh.writers = twoWriters();
-    fresh.writers[0].status = Status(kPartialFailure);
-    fresh.writers[0].failedComponents = {{u"Mail", {Status(kRetryable), 0, u""}}};
-    fresh.fail(op, Status(kProviderVeto));
-    frostcap_snapshot* other = frostcap_snapshot_new();
-    frostcap_snapshot_addWriter(other, host(kDatabaseWriterId));
-    frostcap_snapshot_addWriter(other, host(kFilesWriterId));
-    ASSERT_EQ(frostcap_snapshot_perform_a(other), 0);
-    EXPECT_EQ(frostcap_snapshot_perform_b(other), 1);
-    EXPECT_EQ(drain(other, frostcap_snapshot_getNextMessage),
-              std::vector<std::u16string>{
-                  phaseFailed(u"VSS_E_WRITERERROR_PARTIAL_FAILURE -> " + label, kProviderVeto)})
-        << op;
-    frostcap_snapshot_free(other, 0);
-    EXPECT_EQ(fresh.ledger().objects, 0) << op;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Session session;
+    session.service.writers[0].status = c.first;
+    session.service.writers[0].failedComponents = c.failed;
+    session.service.writers[1].status = c.second;
+    session.selectTwoWriters();
+    session.addVolumes({u"C:\\"});
+    ASSERT_EQ(frostcap_snapshot_perform_a(session.handle), 0);
+    EXPECT_EQ(frostcap_snapshot_perform_b(session.handle), 1);
+    EXPECT_EQ(session.messages(), c.messages);
+    EXPECT_EQ(session.service.count("GetWriterComponents"), c.drilledInto);
+    EXPECT_EQ(session.service.count("DoSnapshotSet"), 0) << "the check after preparation stops";
   }
 }
 

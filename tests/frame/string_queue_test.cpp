@@ -8,9 +8,11 @@
 namespace frostcap {
 namespace {
 
+using Texts = std::vector<std::u16string>;
+
 // Reads until the queue yields length 0; the empty end is returned too.
-std::vector<std::u16string> drain(StringQueue& queue) {
-  std::vector<std::u16string> read;
+Texts drain(StringQueue& queue) {
+  Texts read;
   for (;;) {
     std::size_t length = 99;
     const char16_t* text = queue.readNext(&length);
@@ -20,56 +22,33 @@ std::vector<std::u16string> drain(StringQueue& queue) {
   }
 }
 
-TEST(StringQueue, ReadingSkipsEmptyEntriesAndEndsWithAnEmptyString) {
-  StringQueue queue;
-  queue.append(u"a");
-  queue.append(u"");
-  queue.append(u"bc");
-  EXPECT_EQ(drain(queue), (std::vector<std::u16string>{u"a", u"bc", u""}));
-  EXPECT_EQ(drain(queue), (std::vector<std::u16string>{u""}));
+void append(StringQueue& queue, const Texts& texts) {
+  for (const std::u16string& text : texts) queue.append(text);
 }
 
-TEST(StringQueue, EntriesAppendedAfterExhaustionAreReadInOrder) {
+// Reading skips empty entries and never moves back: a drained queue hands
+// out what is appended later, and only clear() rewinds.
+TEST(StringQueue, HandsOutEachEntryOnceInOrderAndThenAnEmptyString) {
   StringQueue queue;
-  queue.append(u"a");
-  drain(queue);
-  queue.append(u"c");
-  queue.append(u"d");
-  EXPECT_EQ(drain(queue), (std::vector<std::u16string>{u"c", u"d", u""}));
-}
-
-TEST(StringQueue, OnlyEmptyEntriesLeaveTheCursorAtTheEnd) {
-  StringQueue queue;
-  queue.append(u"");
-  queue.append(u"");
-  EXPECT_EQ(drain(queue), (std::vector<std::u16string>{u""}));
-  queue.append(u"x");
-  EXPECT_EQ(drain(queue), (std::vector<std::u16string>{u"x", u""}));
-}
-
-TEST(StringQueue, ClearDropsEntriesAndRewinds) {
-  StringQueue queue;
-  queue.append(u"old");
-  drain(queue);
+  EXPECT_EQ(drain(queue), Texts{u""});
+  append(queue, {u"a", u"", u"bc"});
+  EXPECT_EQ(drain(queue), (Texts{u"a", u"bc", u""}));
+  EXPECT_EQ(drain(queue), Texts{u""});
+  append(queue, {u"", u"c", u"", u"d"});
+  EXPECT_EQ(drain(queue), (Texts{u"c", u"d", u""}));
+  append(queue, {u"", u""});
+  EXPECT_EQ(drain(queue), Texts{u""});
+  append(queue, {u"x"});
+  EXPECT_EQ(drain(queue), (Texts{u"x", u""}));
+  // Cleared, it starts over; what it hands out is the entry itself, whole.
   queue.clear();
-  queue.append(u"new");
-  EXPECT_EQ(drain(queue), (std::vector<std::u16string>{u"new", u""}));
-}
-
-TEST(StringQueue, ReturnedTextIsTheEntryItselfAndTerminated) {
-  StringQueue queue;
-  queue.append(u"first");
-  const char16_t* text = queue.readNext(nullptr);  // a null length is allowed
-  EXPECT_EQ(std::u16string(text), u"first");       // read up to the terminator
-  EXPECT_EQ(text, queue.entries()[0].c_str());
-}
-
-TEST(StringQueue, EmbeddedNulIsPartOfTheLength) {
-  StringQueue queue;
-  queue.append(std::u16string(u"a\0b", 3));
+  append(queue, {std::u16string(u"a\0b", 3), u"first"});
   std::size_t length = 0;
   const char16_t* text = queue.readNext(&length);
   EXPECT_EQ(std::u16string(text, length), std::u16string(u"a\0b", 3));
+  text = queue.readNext(nullptr);             // a null length is allowed
+  EXPECT_EQ(std::u16string(text), u"first");  // read up to the terminator
+  EXPECT_EQ(text, queue.entries()[1].c_str());
 }
 
 }  // namespace

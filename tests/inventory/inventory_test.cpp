@@ -84,10 +84,8 @@ TEST_F(Inventory, ListsSelectedComponentsByDescriptorKindAndEveryWritersExclusio
   // as the pattern itself.
   EXPECT_EQ(sorted(excluded()),
             sorted({live(u"tmp\\scratch"), live(u"tmp\\sub"), live(u"cache\\*.bin")}));
-}
 
-TEST_F(Inventory, SearchesInsideTheShadowCopyButNamesLivePaths) {
-  prepare();
+  // Once the copies exist, the search looks inside them but names live paths.
   ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
   frostcap_snapshot_loadWriterFileInfo(handle);
   EXPECT_EQ(included(), (std::vector<std::u16string>{live(u"db\\main.edb"), live(u"db\\notes.txt"),
@@ -96,7 +94,9 @@ TEST_F(Inventory, SearchesInsideTheShadowCopyButNamesLivePaths) {
   EXPECT_EQ(sorted(excluded()), sorted({live(u"tmp\\*"), live(u"cache\\*.bin")}));
 }
 
-TEST_F(Inventory, ASecondRunRebuildsTheFilesAndAppendsTheExclusions) {
+// A run again rebuilds the files and appends the exclusions; one that fails at
+// the second writer keeps what the first writer listed.
+TEST_F(Inventory, ARunAgainRebuildsTheFilesAndAppendsTheExclusions) {
   prepare();
   frostcap_snapshot_loadWriterFileInfo(handle);
   const std::vector<std::u16string> first = included();
@@ -104,19 +104,20 @@ TEST_F(Inventory, ASecondRunRebuildsTheFilesAndAppendsTheExclusions) {
   frostcap_snapshot_loadWriterFileInfo(handle);
   EXPECT_EQ(included(), first);
   EXPECT_EQ(excluded().size(), 3u);
-  EXPECT_EQ(state().writerExcludedFileInfo.size(), 6u);
+  service.fail("GetFileCounts", Status(kDenied), service.count("GetFileCounts") + 2);
+  frostcap_snapshot_loadWriterFileInfo(handle);
+  EXPECT_EQ(included(), first);
+  EXPECT_EQ(excluded().size(), 2u);
+  EXPECT_EQ(messages().size(), 1u);
+  EXPECT_EQ(state().writerExcludedFileInfo.size(), 8u);
 }
 
 TEST_F(Inventory, ComponentsBelowASelectedOneContributeTheirFiles) {
-  service.writers[0].components.push_back({1,
-                                           u"Store\\Main\\Mailbox",
-                                           u"Archive",
-                                           true,
-                                           {descriptor(live(u"db"), u"main.edb")},
-                                           {},
-                                           {}});
-  service.writers[0].components.push_back(
-      {2, u"Store\\Main\\Mailbox", u"Other type", true, {descriptor(live(u"db"), u"*")}, {}, {}});
+  const std::u16string below = u"Store\\Main\\Mailbox";
+  auto& components = service.writers[0].components;
+  components.push_back(
+      {1, below, u"Archive", true, {descriptor(live(u"db"), u"main.edb")}, {}, {}});
+  components.push_back({2, below, u"Other type", true, {descriptor(live(u"db"), u"*")}, {}, {}});
   prepare();
   frostcap_snapshot_loadWriterFileInfo(handle);
   const std::vector<std::u16string> records = included();
@@ -142,43 +143,42 @@ TEST_F(Inventory, EachRecordNamesWhatTheSearchFoundInsideTheVolume) {
       {"more folders up than the volume has",
        descriptor(live(u"db"), u"..\\..\\..\\d*"),
        {live(u"db"), live(u"docs")}},
-      {"a sibling of the volume",
-       descriptor(live(u"..\\shadow"), u"*"),
-       {live(u"shadow\\*")}},
-      {"an embedded NUL", descriptor(live(u"db"), std::u16string(u"main.edb\0..\\*", 13)),
+      {"a sibling of the volume", descriptor(live(u"..\\shadow"), u"*"), {live(u"shadow\\*")}},
+      {"an embedded NUL",
+       descriptor(live(u"db"), std::u16string(u"main.edb\0..\\*", 13)),
        {live(u"db\\main.edb")}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
-    ModelService fresh;
-    fresh.writers = twoWriters();
-    fresh.writers[0].components[0].files = {c.file};
-    fresh.volumes = ModelService::volumesNamed({volume});
-    frostcap_snapshot* other = frostcap_snapshot_new();
+    Session session;
+    session.service.writers[0].components[0].files = {c.file};
+    session.service.volumes = ModelService::volumesNamed({volume});
     frostcap_snapshot_addWriterDatabaseComponentFallback(
-        other, host(kDatabaseWriterId), host(u"Store\\Main"), host(u"Mail"), host(u""));
-    frostcap_snapshot_addVolumePath(other, host(volume));
-    ASSERT_EQ(frostcap_snapshot_perform_a(other), 0);
-    frostcap_snapshot_loadWriterFileInfo(other);
-    EXPECT_EQ(sorted(drain(other, frostcap_snapshot_getNextWriterFileInfo)), c.records);
-    EXPECT_TRUE(drain(other, frostcap_snapshot_getNextMessage).empty());
-    frostcap_snapshot_free(other, 0);
+        session.handle, host(kDatabaseWriterId), host(u"Store\\Main"), host(u"Mail"), host(u""));
+    session.addVolumes({volume});
+    ASSERT_EQ(frostcap_snapshot_perform_a(session.handle), 0);
+    frostcap_snapshot_loadWriterFileInfo(session.handle);
+    EXPECT_EQ(sorted(drain(session.handle, frostcap_snapshot_getNextWriterFileInfo)), c.records);
+    EXPECT_TRUE(session.messages().empty());
   }
 }
 
+// A path that expands beyond the system's limit stops the inventory there.
 TEST_F(Inventory, ExpandsEnvironmentReferencesAfterAddingTheBackslash) {
-  const std::u16string variable = u"FROSTCAP_INVENTORY_TEST_DIR";
-  ASSERT_TRUE(setEnvironment(variable, live(u"db")));
-  service.writers[0].components[0].files = {
-      descriptor(u"%" + variable + u"%", u"main.edb"),
-      descriptor(u"%FROSTCAP_UNDEFINED_VARIABLE%\\x", u"*.edb"),
-  };
-  service.writers[0].components[0].databases = {{std::nullopt, u"*", false}};  // no path: no record
-  service.writers[0].components[0].logs = {};
+  ASSERT_TRUE(setEnvironment(u"FROSTCAP_INVENTORY_TEST_DIR", live(u"db")));
+  ASSERT_TRUE(setEnvironment(u"FROSTCAP_INVENTORY_TEST_LONG", std::u16string(20000, u'v')));
+  ComponentSpec& mail = service.writers[0].components[0];
+  mail.files = {descriptor(u"%FROSTCAP_INVENTORY_TEST_DIR%", u"main.edb"),
+                descriptor(u"%FROSTCAP_UNDEFINED_VARIABLE%\\x", u"*.edb")};
+  mail.databases = {{std::nullopt, u"*", false}};  // no path: no record
+  mail.logs = {descriptor(u"%FROSTCAP_INVENTORY_TEST_LONG%%FROSTCAP_INVENTORY_TEST_LONG%", u"*")};
   prepare();
   frostcap_snapshot_loadWriterFileInfo(handle);
   EXPECT_EQ(included(), (std::vector<std::u16string>{live(u"db\\") + u"main.edb",
                                                      u"%FROSTCAP_UNDEFINED_VARIABLE%\\x\\*.edb"}));
+  EXPECT_EQ(messages(), std::vector<std::u16string>{
+                            u"{WARNING_PREFIX}{ERR_FILE_SET} (ExpandEnvironmentStringsW(): " +
+                            platform::systemErrorText(122) + u")"});
 }
 
 TEST_F(Inventory, ASearchThatFailsOtherwiseThanByFindingNothingFailsTheInventory) {
@@ -194,56 +194,6 @@ TEST_F(Inventory, ASearchThatFailsOtherwiseThanByFindingNothingFailsTheInventory
             std::vector<std::u16string>{u"{WARNING_PREFIX}{ERR_FILE_SET} (FindFirstFile(" +
                                         live(u"db\\main.edb\\*") + u"): " +
                                         platform::systemErrorText(probe.error()) + u")"});
-}
-
-TEST_F(Inventory, BeforePreparationThereIsNothingToList) {
-  frostcap_snapshot_loadWriterFileInfo(handle);
-  EXPECT_EQ(messages(), std::vector<std::u16string>{
-                            u"{WARNING_PREFIX}{ERR_FILE_SET} ({FATAL_PREFIX}{ERR_NOT_READY})"});
-}
-
-struct FailureCase {
-  std::string op;
-  int occurrence;
-  std::u16string label;
-};
-
-TEST_F(Inventory, EachCallFailsUnderItsLabelKeepingEarlierRecords) {
-  const FailureCase cases[] = {
-      {"GetWriterMetadataCount", 1, u"IVssBackupComponents::GetWriterMetadataCount"},
-      {"GetWriterMetadata", 2, u"IVssBackupComponents::GetWriterMetadata"},
-      {"GetFileCounts", 2, u"IVssExamineWriterMetadata::GetFileCounts"},
-      {"GetExcludeFile", 2, u"IVssExamineWriterMetadata::GetExcludeFile"},
-      {"GetComponent", 1, u"IVssExamineWriterMetadata::GetComponent"},
-      {"GetComponentInfo", 2, u"IVssWMComponent::GetComponentInfo"},
-      {"GetFile", 1, u"IVssWMComponent::GetFile"},
-      {"GetDatabaseFile", 1, u"IVssWMComponent::GetDatabaseFile"},
-      {"GetDatabaseLogFile", 1, u"IVssWMComponent::GetDatabaseLogFile"},
-      {"FreeComponentInfo", 1, u"IVssWMComponent::FreeComponentInfo"},
-      {"GetPath", 2, u"IVssWMFiledesc::GetPath"},
-      {"GetFilespec", 2, u"IVssWMFiledesc::GetFilespec"},
-      {"GetRecursive", 2, u"IVssWMFiledesc::GetRecursive"},
-  };
-  prepare();
-  messages();
-  for (const FailureCase& c : cases) {
-    service.fail(c.op, Status(kDenied), service.count(c.op) + c.occurrence);
-    frostcap_snapshot_loadWriterFileInfo(handle);
-    EXPECT_EQ(messages(),
-              std::vector<std::u16string>{u"{WARNING_PREFIX}{ERR_FILE_SET} (" + c.label + u": " +
-                                          formatStatus(Status(kDenied)) + u")"})
-        << c.op;
-    EXPECT_EQ(service.ledger().componentInfo, 0) << c.op;
-  }
-}
-
-TEST_F(Inventory, AFailureAtTheSecondWriterKeepsTheFirstWritersRecords) {
-  prepare();
-  service.fail("GetFileCounts", Status(kDenied), service.count("GetFileCounts") + 2);
-  frostcap_snapshot_loadWriterFileInfo(handle);
-  EXPECT_EQ(included().size(), 4u);
-  EXPECT_EQ(excluded().size(), 2u);
-  EXPECT_EQ(messages().size(), 1u);
 }
 
 TEST_F(Inventory, WritersBeyondTheSelectionListOnlyTheirExclusions) {

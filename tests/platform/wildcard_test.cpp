@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
 #include "platform/platform.h"
@@ -47,15 +46,14 @@ TEST(Wildcard, MatchesAsTheWindowsSearchDoes) {
   }
 }
 
+// A matcher that backtracks exponentially does not finish these.
 TEST(Wildcard, ManyStarsDoNotBacktrackExponentially) {
   std::u16string stars;
   for (int i = 0; i < 30; ++i) stars += u"a*";
   const std::u16string name(20000, u'a');
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(matchesWildcard(stars + u"b", name));
   EXPECT_FALSE(matchesWildcard(std::u16string(30, u'*') + u"b", name));
   EXPECT_TRUE(matchesWildcard(stars, name));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 }  // namespace

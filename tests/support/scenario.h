@@ -1,10 +1,8 @@
 #pragma once
 
 // A host's road through the exported functions against the model of the
-// service: the fixture owns a handle and the model, and after every test
-// checks that the handle could be freed and that every object the library
-// obtained from the service was released and every component description
-// handed back.
+// service: two writers, their ids and components, and a session that owns a
+// handle and the model and checks at its end that nothing was left out.
 
 #include <gtest/gtest.h>
 
@@ -13,8 +11,8 @@
 
 #include "frame/snapshot.h"
 #include "frostcap.h"
-#include "support/model_service.h"
 #include "support/host_strings.h"
+#include "support/model_service.h"
 
 namespace frostcap::test {
 
@@ -24,6 +22,15 @@ inline const vss::Guid kFilesWriterClass = {0xBBBBBBBB, 0, 0, {0, 0, 0, 0, 0, 0,
 inline const vss::Guid kFilesWriterInstance = {0x22222222, 0, 0, {0, 0, 0, 0, 0, 0, 0, 2}};
 inline const std::u16string kDatabaseWriterId = u"{AAAAAAAA-0000-0000-0000-000000000001}";
 inline const std::u16string kFilesWriterId = u"{BBBBBBBB-0000-0000-0000-000000000002}";
+
+// The three components of the two writers as the record shows them in
+// AddComponent and SetBackupSucceeded: instance, class, type, path and name.
+inline const std::string kMailRecord =
+    text(kDatabaseWriterInstance) + "," + text(kDatabaseWriterClass) + ",1,Store\\Main,Mail";
+inline const std::string kLogsRecord =
+    text(kDatabaseWriterInstance) + "," + text(kDatabaseWriterClass) + ",2,Store,Logs";
+inline const std::string kDocumentsRecord =
+    text(kFilesWriterInstance) + "," + text(kFilesWriterClass) + ",2,,Documents";
 
 // Two writers: a database writer with a database and a file group of logs,
 // and a file writer with one document folder (not selectable on its own).
@@ -58,11 +65,14 @@ inline void addVolumes(frostcap_snapshot* handle, std::initializer_list<std::u16
     frostcap_snapshot_addVolumePath(handle, host(volume));
 }
 
-class Scenario : public testing::Test {
- protected:
-  Scenario() { service.writers = twoWriters(); }
-
-  void TearDown() override {
+// A host's session: a handle of its own against a model of its own that plays
+// the two writers. At its end it frees the handle and checks that every object
+// the library obtained from the service was released and every component
+// description handed back. A test that tries several cases opens one per case.
+class Session {
+ public:
+  Session() { service.writers = twoWriters(); }
+  ~Session() {
     free(0);
     EXPECT_EQ(service.ledger(), simulator::Ledger{})
         << "objects obtained from the service not released, or descriptions not handed back";
@@ -90,6 +100,13 @@ class Scenario : public testing::Test {
 
   ModelService service;
   frostcap_snapshot* handle = frostcap_snapshot_new();
+};
+
+// The same as a fixture. The handle is freed before the test's own members
+// (a directory standing in for a volume) go.
+class Scenario : public testing::Test, public Session {
+ protected:
+  void TearDown() override { free(0); }
 };
 
 // The message a failed phase queues for a failed call.
