@@ -23,7 +23,8 @@ TEST(EscapeCatalogueText, EscapesQuotesBackslashesAndControlCharactersOnly) {
       {u"tab\there\nline", u"tab\\u0009here\\u000aline"},
       {std::u16string(u"nul\0in", 6), u"nul\\u0000in"},
       {u"\u001F\u007F", u"\\u001f\u007F"},
-      {u"caf\u00E9 \u65E5\u672C \U0001F4BE", u"caf\u00E9 \u65E5\u672C \U0001F4BE"},
+      {u"caf\u00E9 \u65E5\u672C \U0001F4BE \U0010FFFF",
+       u"caf\u00E9 \u65E5\u672C \U0001F4BE \U0010FFFF"},
       {u"bad" + std::u16string(1, char16_t{0xD800}), u"bad\uFFFD"},
   };
   for (const auto& [raw, escaped] : cases)

@@ -174,6 +174,12 @@ TEST(ExpandEnvironment, ReplacesDefinedNamesAndLeavesTheRest) {
     SCOPED_TRACE(wideToUtf8(c.text));
     EXPECT_EQ(expandEnvironment(c.text), c.expanded);
   }
+#ifndef _WIN32
+  // A name with '=' in it names no variable, though the environment's own
+  // NAME=value form would let getenv match it.
+  ASSERT_TRUE(setEnvironment(u"FROSTCAP_TEST_PAIR", u"x=y"));
+  EXPECT_EQ(expandEnvironment(u"%FROSTCAP_TEST_PAIR=x%"), u"%FROSTCAP_TEST_PAIR=x%");
+#endif
 }
 
 // The system's limit is 32,767 units and a null: a result that fits comes

@@ -21,9 +21,10 @@ TEST(Utf8, ValidTextRoundTripsAndIllFormedTextIsReplaced) {
   const TextCase cases[] = {
       {"", u""},
       {"plain ASCII", u"plain ASCII"},
-      {"caf\xC3\xA9 \xC3\x9F", u"caf\u00E9 \u00DF"},
+      {"caf\xC3\xA9 \xC3\x9F \xC2\xA9", u"caf\u00E9 \u00DF \u00A9"},
       {"\xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC", u"\u20AC \u65E5\u672C"},
       {"\xF0\x9F\x92\xBE disk", u"\U0001F4BE disk"},  // a surrogate pair
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},          // the last one
       {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
   };
   for (const TextCase& c : cases) {
@@ -33,6 +34,7 @@ TEST(Utf8, ValidTextRoundTripsAndIllFormedTextIsReplaced) {
   // Ill-formed input becomes replacement characters.
   EXPECT_EQ(wideToUtf8(std::u16string(1, char16_t{0xD800}) + u"x"), "\xEF\xBF\xBDx");
   EXPECT_EQ(wideToUtf8(u"x" + std::u16string(1, char16_t{0xDC00})), "x\xEF\xBF\xBD");
+  EXPECT_EQ(wideToUtf8(std::u16string(1, char16_t{0xDFFF})), "\xEF\xBF\xBD");
   EXPECT_EQ(utf8ToWide(std::string("a\xFF") + "b"), u"a\uFFFDb");
 }
 
