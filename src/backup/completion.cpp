@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "backup/writer_status.h"
-#include "frame/messages.h"
 #include "frame/await_async.h"
+#include "frame/messages.h"
 
 namespace frostcap {
 

@@ -11,9 +11,9 @@
 
 #include "backup/selection.h"
 #include "catalogue/catalogue.h"
+#include "frame/await_async.h"
 #include "frame/messages.h"
 #include "platform/platform.h"
-#include "frame/await_async.h"
 
 namespace frostcap {
 namespace {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "backup/writer_status.h"
-#include "frame/messages.h"
 #include "frame/await_async.h"
+#include "frame/messages.h"
 
 namespace frostcap {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "backup/selection.h"
 #include "backup/writer_pairing.h"
+#include "frame/await_async.h"
 #include "frame/guard.h"
 #include "frame/messages.h"
 #include "platform/platform.h"
-#include "frame/await_async.h"
 #include "vss/component_info_lease.h"
 
 namespace frostcap {

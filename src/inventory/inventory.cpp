@@ -5,10 +5,10 @@
 
 #include "backup/selection.h"
 #include "backup/writer_pairing.h"
+#include "frame/await_async.h"
 #include "frame/guard.h"
 #include "frame/messages.h"
 #include "inventory/file_expansion.h"
-#include "frame/await_async.h"
 #include "vss/component_info_lease.h"
 
 namespace frostcap {

@@ -26,11 +26,13 @@ struct Rule {
 
 namespace rules {
 
-constexpr Status kBadState = static_cast<Status>(0x80042301);      // VSS_E_BAD_STATE
-constexpr Status kSetInProgress = static_cast<Status>(0x80042316);  // VSS_E_SNAPSHOT_SET_IN_PROGRESS
+constexpr Status kBadState = static_cast<Status>(0x80042301);  // VSS_E_BAD_STATE
+constexpr Status kSetInProgress =
+    static_cast<Status>(0x80042316);  // VSS_E_SNAPSHOT_SET_IN_PROGRESS
 
-#define FROSTCAP_VSS_PAGE(method) \
-  "https://learn.microsoft.com/windows/win32/api/vsbackup/nf-vsbackup-ivssbackupcomponents-" method
+#define FROSTCAP_VSS_PAGE(method)                           \
+  "https://learn.microsoft.com/windows/win32/api/vsbackup/" \
+  "nf-vsbackup-ivssbackupcomponents-" method
 
 // "The backup components object is not initialized": every call but the
 // first needs InitializeForBackup.
@@ -53,8 +55,8 @@ inline constexpr Rule kMetadataGathered{"writer metadata gathered and waited for
 // Components are added after the metadata and before PrepareForBackup.
 inline constexpr Rule kComponentAfterMetadata{"AddComponent after GatherWriterMetadata", kBadState,
                                               FROSTCAP_VSS_PAGE("addcomponent")};
-inline constexpr Rule kComponentBeforePreparation{"AddComponent before PrepareForBackup",
-                                                  kBadState, FROSTCAP_VSS_PAGE("addcomponent")};
+inline constexpr Rule kComponentBeforePreparation{"AddComponent before PrepareForBackup", kBadState,
+                                                  FROSTCAP_VSS_PAGE("addcomponent")};
 // In a context without writers AddComponent, PrepareForBackup and
 // BackupComplete fail.
 inline constexpr Rule kWritersInContext{

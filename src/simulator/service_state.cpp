@@ -63,8 +63,8 @@ std::optional<Status> ServiceState::plannedOutcome(const std::string& call) {
 }
 
 Status ServiceState::breach(const std::string& call, const Rule& rule) {
-  note("Breach", "Breach(" + call + ": " + std::string(rule.name) + "; " +
-                     std::string(rule.page) + ")");
+  note("Breach",
+       "Breach(" + call + ": " + std::string(rule.name) + "; " + std::string(rule.page) + ")");
   return rule.answer;
 }
 

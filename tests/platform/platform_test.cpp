@@ -24,7 +24,7 @@ TEST(Utf8, ValidTextRoundTripsAndIllFormedTextIsReplaced) {
       {"caf\xC3\xA9 \xC3\x9F \xC2\xA9", u"caf\u00E9 \u00DF \u00A9"},
       {"\xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC", u"\u20AC \u65E5\u672C"},
       {"\xF0\x9F\x92\xBE disk", u"\U0001F4BE disk"},  // a surrogate pair
-      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},          // the last one
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},            // the last one
       {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
   };
   for (const TextCase& c : cases) {

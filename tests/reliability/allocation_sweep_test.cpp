@@ -206,7 +206,8 @@ class AllocationSweep : public testing::TestWithParam<bool> {
         }
         limit.armed = false;
       }
-      EXPECT_EQ(service.ledger().objects, 0) << "objects obtained from the service were not released";
+      EXPECT_EQ(service.ledger().objects, 0)
+          << "objects obtained from the service were not released";
       EXPECT_EQ(service.ledger().componentInfo, 0) << "component descriptions not handed back";
     }
     EXPECT_EQ(limit.liveBlocks, liveBefore) << "blocks allocated in the run were not freed";

@@ -68,7 +68,8 @@ std::u16string labelOf(const std::string& op) {
       {"IVssWriterComponents::GetComponent",
        u"VSS_E_WRITERERROR_PARTIAL_FAILURE -> IVssWriterComponents::GetComponent"},
       {"GetComponentName", u"VSS_E_WRITERERROR_PARTIAL_FAILURE -> IVssComponent::GetComponentName"},
-      {"QueryInterface", u"VSS_E_WRITERERROR_PARTIAL_FAILURE -> QueryInterface(IID_IVssComponentEx2)"},
+      {"QueryInterface",
+       u"VSS_E_WRITERERROR_PARTIAL_FAILURE -> QueryInterface(IID_IVssComponentEx2)"},
       {"GetFailure", u"VSS_E_WRITERERROR_PARTIAL_FAILURE -> IVssComponentEx2::GetFailure"},
       {"SetBackupSucceeded", u"IVssBackupComponents::SetBackupSucceeded"},
       {"BackupComplete", u"IVssBackupComponents::BackupComplete"},
@@ -276,8 +277,8 @@ Expected preparationFails(const RoadRun& clean, const StepOutcome& step, const F
 // The messages of the failed components reported before the failing call.
 std::vector<std::u16string> componentMessagesBefore(const Road& road, const RoadRun& clean,
                                                     const StepOutcome& step, const Fault& fault) {
-  static const std::set<std::string> kPerComponent = {
-      "GetComponentName", "QueryInterface", "GetFailure"};
+  static const std::set<std::string> kPerComponent = {"GetComponentName", "QueryInterface",
+                                                      "GetFailure"};
   int reported = callsBefore(clean, step, "IVssWriterComponents::GetComponent", fault.call);
   if (kPerComponent.contains(fault.op)) --reported;
   std::vector<std::u16string> messages;
