@@ -104,7 +104,7 @@ StepResult expandFileDescriptor(const Snapshot& snapshot, vss::FileDescriptor& d
     path = std::move(*expanded);
   }
 
-  // The search lists the folder the path and the specification name together
+  // The search lists the folder the path and the file specification name together
   // (a specification may carry folders of its own, as in Logs\*.log), and
   // each record names an entry of that folder: the file the search found.
   cutAtNul(*path);

@@ -134,7 +134,7 @@ TEST_F(Inventory, EachRecordNamesWhatTheSearchFoundInsideTheVolume) {
     FileSpec file;
     std::vector<std::u16string> records;
   } kCases[] = {
-      {"a folder in the specification",
+      {"a folder in the file specification",
        descriptor(live(u""), u"logs\\*.log"),
        {live(u"logs\\a.log"), live(u"logs\\b.log")}},
       {"a folder up and down again",
