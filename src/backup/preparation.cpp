@@ -63,14 +63,20 @@ StepResult parseWriterClassIds(Snapshot& snapshot) {
   return StepResult::success();
 }
 
-// The catalogue entries of the writer at `position`: those of the first
-// position that names the same writer class.
-const std::vector<ComponentRecord>& catalogueOf(const Snapshot& snapshot, std::size_t position) {
+// The catalogue entries of the metadata entry at `position`; none when the
+// catalogue has no entry there.
+const std::vector<ComponentRecord>& catalogueAt(const Snapshot& snapshot, std::uint32_t position) {
   static const std::vector<ComponentRecord> kNone;
-  std::size_t first = 0;
-  while (snapshot.writerClassIds[first] != snapshot.writerClassIds[position]) ++first;
-  const auto entry = snapshot.writerCatalogue.find(first);
+  const auto entry = snapshot.writerCatalogue.find(position);
   return entry == snapshot.writerCatalogue.end() ? kNone : entry->second;
+}
+
+// By position, the catalogue entries of the selected writer at `position` are
+// those of the first position that names the same writer class.
+const std::vector<ComponentRecord>& catalogueOf(const Snapshot& snapshot, std::uint32_t position) {
+  std::uint32_t first = 0;
+  while (snapshot.writerClassIds[first] != snapshot.writerClassIds[position]) ++first;
+  return catalogueAt(snapshot, first);
 }
 
 // One metadata entry that holds components a selected writer may name: the
@@ -133,12 +139,6 @@ std::optional<std::vector<std::vector<std::uint32_t>>> entriesByIdentity(
     }
   }
   return entries;
-}
-
-const std::vector<ComponentRecord>& catalogueAt(const Snapshot& snapshot, std::uint32_t position) {
-  static const std::vector<ComponentRecord> kNone;
-  const auto entry = snapshot.writerCatalogue.find(position);
-  return entry == snapshot.writerCatalogue.end() ? kNone : entry->second;
 }
 
 StepResult writerPreparation(Snapshot& snapshot, vss::BackupComponents& service) {
