@@ -16,9 +16,11 @@
 
 #include <atomic>
 #include <bit>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "simulator/backup_components.h"
@@ -92,6 +94,22 @@ class FaceObject {
     } catch (...) {
       return E_UNEXPECTED;
     }
+  }
+
+  // Runs a call that gives one value: E_POINTER without a place for it,
+  // otherwise the status `get` answers, the value it fills in reaching the
+  // caller through `convert` unless it failed. A string is none until then,
+  // so that a failed call leaves none behind.
+  template <typename Value, typename Out, typename Get, typename Convert = std::identity>
+  HRESULT answer(const char* call, Out* out, Get get, Convert convert = {}) noexcept {
+    return forward(call, [&]() -> HRESULT {
+      if (out == nullptr) return E_POINTER;
+      if constexpr (std::is_same_v<Out, BSTR>) *out = nullptr;
+      Value value{};
+      const Status status = get(value);
+      if (!failed(status)) *out = convert(value);
+      return status;
+    });
   }
 
   // A BSTR of the whole text, on the ledger.
