@@ -53,24 +53,13 @@ class FaceObject {
 
  protected:
   ULONG addReference() noexcept {
-    ULONG count = references_;
-    do {
-      if (count == 0) {
-        run_.misuse(std::string("AddRef on a released ") + name_);
-        return 0;
-      }
-    } while (!references_.compare_exchange_weak(count, count + 1));
-    return count + 1;
+    const ULONG count = countReference("AddRef", 1);
+    return count == 0 ? 0 : count + 1;
   }
 
   ULONG releaseReference() noexcept {
-    ULONG count = references_;
-    do {
-      if (count == 0) {
-        run_.misuse(std::string("Release on a released ") + name_);
-        return 0;
-      }
-    } while (!references_.compare_exchange_weak(count, count - 1));
+    const ULONG count = countReference("Release", -1);
+    if (count == 0) return 0;
     if (count == 1) {
       run_.objectHeld(name_, -1);
       empty();
@@ -126,6 +115,19 @@ class FaceObject {
   virtual void empty() noexcept = 0;
 
  private:
+  // Moves the reference count by `step` and gives the count before; a call
+  // on an object already released is a misuse, changes nothing and gives 0.
+  ULONG countReference(const char* call, int step) noexcept {
+    ULONG count = references_;
+    do {
+      if (count == 0) {
+        run_.misuse(std::string(call) + " on a released " + name_);
+        return 0;
+      }
+    } while (!references_.compare_exchange_weak(count, count + step));
+    return count;
+  }
+
   Run& run_;
   const char* name_;
   std::atomic<ULONG> references_{1};
