@@ -196,8 +196,9 @@ func Take(o Options) (*Snapshot, error) {
 }
 
 // Close completes the backup, as succeeded or not, and ends the shadow
-// copies. Calls after the first do nothing, so that a deferred Close(false)
-// covers every early return, and a panic, after an explicit Close(true).
+// copies. Calls after the first do nothing: a deferred Close(false) fails
+// the backup on every early return and panic, and changes nothing after
+// Close(true).
 func (s *Snapshot) Close(succeeded bool) {
 	native.Do(func() {
 		if s.open {

@@ -11,10 +11,11 @@ namespace Frostcap {
   // the Python binding does, once, before the first snapshot:
   // SeBackupPrivilege enabled in the process's token at best effort (so that
   // the library can list protected folders and the host can read every file
-  // of the copies; SeRestorePrivilege is a restore's, not a requester's); COM in the
-  // multithreaded apartment, the process's COM security with the settings
-  // documented for requesters (so that writers running under other accounts
-  // can call back), and COM's catching of fatal exceptions turned off.
+  // of the copies; SeRestorePrivilege is a restore's, not a requester's); COM
+  // in the multithreaded apartment, the process's COM security with the
+  // settings documented for requesters (so that writers running under other
+  // accounts can call back), and COM's catching of fatal exceptions turned
+  // off.
   // Security is process-wide and taken by the first caller: settings the
   // program made earlier stay (RPC_E_TOO_LATE). A thread in a
   // single-threaded apartment cannot drive the service, so a snapshot is
@@ -149,10 +150,11 @@ namespace Frostcap {
         return Marshal.GetLastWin32Error();
       try {
         var state = new TokenPrivileges {Count = 1, Attributes = SePrivilegeEnabled};
-        if (!LookupPrivilegeValueW(null, "SeBackupPrivilege", out state.Luid) ||
-            !AdjustTokenPrivileges(token, false, ref state, 0, IntPtr.Zero, IntPtr.Zero))
-          return Marshal.GetLastWin32Error();
-        return Marshal.GetLastWin32Error();  // set on success too: 0 or 1300
+        // The last error is that of a call that failed, or the one that
+        // AdjustTokenPrivileges sets when it succeeds: 0, or 1300.
+        if (LookupPrivilegeValueW(null, "SeBackupPrivilege", out state.Luid))
+          AdjustTokenPrivileges(token, false, ref state, 0, IntPtr.Zero, IntPtr.Zero);
+        return Marshal.GetLastWin32Error();
       } finally {
         CloseHandle(token);
       }

@@ -81,10 +81,11 @@ def _enable_backup_privilege():
     try:
         state = _TokenPrivileges(count=1, attributes=_SE_PRIVILEGE_ENABLED)
         luid = ctypes.byref(state, _TokenPrivileges.luid.offset)
-        if not (advapi32.LookupPrivilegeValueW(None, "SeBackupPrivilege", luid) and
-                advapi32.AdjustTokenPrivileges(token, 0, ctypes.byref(state), 0, None, None)):
-            return ctypes.get_last_error()
-        return ctypes.get_last_error()  # set on success too: 0, or 1300
+        # The last error is that of a call that failed, or the one that
+        # AdjustTokenPrivileges sets when it succeeds: 0, or 1300.
+        if advapi32.LookupPrivilegeValueW(None, "SeBackupPrivilege", luid):
+            advapi32.AdjustTokenPrivileges(token, 0, ctypes.byref(state), 0, None, None)
+        return ctypes.get_last_error()
     finally:
         kernel32.CloseHandle(token)
 
