@@ -112,7 +112,7 @@ sim.load_scenario(sys.argv[2])
 snap = frostcap.Snapshot(volumes=["C:\\\\"], components=[frostcap.{BOTH_COMPONENTS[0]!r}])
 {ending}
 print(sum(entry.is_dir() for entry in os.scandir(os.environ["TMPDIR"])))"""
-    run = subprocess.run([sys.executable, "-c", script, tmp_path / "record", tmp_path / "scenario.json"],
+    run = subprocess.run([sys.executable, "-c", script, "record", "scenario.json"], cwd=tmp_path,
                          env=dict(os.environ, PYTHONPATH=Path(frostcap.__file__).parents[1]),
                          capture_output=True, text=True, timeout=60)
     assert run.stdout == f"{copies_before_exit}\n", run.stderr
