@@ -4,7 +4,8 @@
 // service answers when a requester breaks it and the page of Microsoft's
 // documentation that states it. The model answers a breach the same way and
 // writes it to the record, so that a test or a host sees the breach itself,
-// not only the status that follows from it.
+// not only the status that follows from it. A method of the model names the
+// rules it holds its call to, one admit() each, in the order it checks them.
 //
 // Where the documentation leaves open whether the service refuses something
 // (it says "should", or names no status), the model accepts the call and
