@@ -9,6 +9,11 @@
 # libfrostcap-sim with frostcap_sim.h, the target frostcap::sim, frostcap-sim.pc
 # and, for Windows, the model's vssapi.dll in a folder of its own. It never
 # goes into the release archive, which holds what runs backups.
+#
+# The headers for C and C++ hosts beside frostcap.h (frostcap_host.h with the
+# generated frostcap_token_texts.h, frostcap_requester.h, frostcap.hpp) are
+# the component `headers`, also installed only when asked for, so that the
+# release archive stays what it is; the developer archive holds them.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -64,6 +69,11 @@ endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/frostcap.pc.in ${frostcap_packaging_dir}/frostcap.pc
   @ONLY)
 install(FILES ${frostcap_packaging_dir}/frostcap.pc DESTINATION ${pc_dir})
+
+install(FILES
+  ${PROJECT_SOURCE_DIR}/include/frostcap_host.h ${PROJECT_SOURCE_DIR}/include/frostcap_token_texts.h
+  ${PROJECT_SOURCE_DIR}/include/frostcap_requester.h ${PROJECT_SOURCE_DIR}/include/frostcap.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT headers EXCLUDE_FROM_ALL)
 
 install(TARGETS frostcap_sim EXPORT frostcapSimTargets COMPONENT sim EXCLUDE_FROM_ALL
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}

@@ -10,7 +10,7 @@
 #
 # With -DDEVELOPER=ON it packs the developer archive instead,
 # frostcap-<version>-<PLATFORM>-dev.zip: the same tree plus the install
-# component `sim` (the library over the simulated service, its header, CMake
+# components `headers` (the headers for C and C++ hosts) and `sim` (the library over the simulated service, its header, CMake
 # target and pkg-config file, and for Windows the model's vssapi.dll), for
 # host developers' own tests. The release archive never holds any of these.
 cmake_minimum_required(VERSION 3.25)
@@ -36,13 +36,15 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "installing ${BUILD_DIR} failed")
 endif()
 if(DEVELOPER)
-  execute_process(
-    COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${staging}/tree --strip
-      --component sim
-    OUTPUT_QUIET RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "installing the component sim of ${BUILD_DIR} failed")
-  endif()
+  foreach(component headers sim)
+    execute_process(
+      COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${staging}/tree --strip
+        --component ${component}
+      OUTPUT_QUIET RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "installing the component ${component} of ${BUILD_DIR} failed")
+    endif()
+  endforeach()
 endif()
 
 # Named after the version of the header it ships.
