@@ -10,9 +10,10 @@
 #
 # With -DDEVELOPER=ON it packs the developer archive instead,
 # frostcap-<version>-<PLATFORM>-dev.zip: the same tree plus the install
-# components `headers` (the headers for C and C++ hosts) and `sim` (the library over the simulated service, its header, CMake
-# target and pkg-config file, and for Windows the model's vssapi.dll), for
-# host developers' own tests. The release archive never holds any of these.
+# components `headers` (the headers for C and C++ hosts) and `sim` (the
+# library over the simulated service, its header, CMake target and pkg-config
+# file, and for Windows the model's vssapi.dll), for host developers' own
+# tests. The release archive never holds any of these.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/version.cmake)
 
