@@ -92,24 +92,16 @@ FROSTCAP_HOST_INLINE void frostcap_host_put_code_point(char* out, size_t capacit
   frostcap_host_put(out, capacity, used, bytes, count);
 }
 
-/* Renders a message from frostcap_snapshot_getNextMessage (`length` code
- * units) in English, as UTF-8: every known brace token becomes its text, a
- * severity ({FATAL_PREFIX}, {WARNING_PREFIX}) followed directly by another
- * token gets ": " between them, and everything else (unknown tokens, the
- * details in parentheses) is kept as it is. As snprintf does, it writes at
- * most capacity - 1 bytes and a terminating NUL into `out` (nothing when
- * capacity is 0) and returns the length of the whole rendering, so a result
- * of capacity or more means it was cut. For example
- * "{FATAL_PREFIX}{ERR_INIT_VSS} (0x80004001: ...)" renders as
- * "error: the shadow copy service could not be reached (0x80004001: ...)". */
-FROSTCAP_HOST_INLINE size_t frostcap_render_message(const frostcap_char* message, size_t length,
-                                                    char* out, size_t capacity) {
+/* The UTF-8 of message[0...length), with the brace tokens rendered when
+ * `tokens` is nonzero; see frostcap_render_message. */
+FROSTCAP_HOST_INLINE size_t frostcap_host_render(const frostcap_char* message, size_t length,
+                                                 char* out, size_t capacity, int tokens) {
   size_t used = 0, pos = 0;
   int afterSeverity = 0; /* the last thing written was a severity word */
   while (message != NULL && pos < length) {
     const char* text = NULL;
     size_t close = pos + 1;
-    if (message[pos] == '{') {
+    if (tokens && message[pos] == '{') {
       while (close < length && message[close] != '}' && message[close] != '{') ++close;
       if (close < length && message[close] == '}')
         text = frostcap_token_text(message + pos + 1, close - pos - 1);
@@ -140,6 +132,28 @@ FROSTCAP_HOST_INLINE size_t frostcap_render_message(const frostcap_char* message
   }
   if (capacity > 0) out[used < capacity ? used : capacity - 1] = '\0';
   return used;
+}
+
+/* Renders a message from frostcap_snapshot_getNextMessage (`length` code
+ * units) in English, as UTF-8: every known brace token becomes its text, a
+ * severity ({FATAL_PREFIX}, {WARNING_PREFIX}) followed directly by another
+ * token gets ": " between them, and everything else (unknown tokens, the
+ * details in parentheses) is kept as it is. As snprintf does, it writes at
+ * most capacity - 1 bytes and a terminating NUL into `out` (nothing when
+ * capacity is 0) and returns the length of the whole rendering, so a result
+ * of capacity or more means it was cut. For example
+ * "{FATAL_PREFIX}{ERR_INIT_VSS} (0x80004001: ...)" renders as
+ * "error: the shadow copy service could not be reached (0x80004001: ...)". */
+FROSTCAP_HOST_INLINE size_t frostcap_render_message(const frostcap_char* message, size_t length,
+                                                    char* out, size_t capacity) {
+  return frostcap_host_render(message, length, out, capacity, 1);
+}
+
+/* The same for any text of the library, such as a path, without rendering
+ * anything: UTF-16 to UTF-8, with U+FFFD for half of a surrogate pair. */
+FROSTCAP_HOST_INLINE size_t frostcap_to_utf8(const frostcap_char* text, size_t length, char* out,
+                                             size_t capacity) {
+  return frostcap_host_render(text, length, out, capacity, 0);
 }
 
 #ifdef __cplusplus
