@@ -88,6 +88,7 @@ fi
 
 for path in "${programs[@]}"; do
   program=$(basename "${path%.*}")
+  [[ $path == *.py ]] && program=first_backup_python
   if [[ $kind == windows ]]; then
     # The model's vssapi.dll lies in its own folder of the archive; the run
     # puts it beside the program, where Wine takes it when told to.
