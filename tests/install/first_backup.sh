@@ -36,15 +36,8 @@ while (($#)); do
 done
 examples=$source/examples
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-logged() {
-  local log=$work/$1.log
-  shift
-  "$@" >"$log" 2>&1 || { cat "$log" >&2; fail "$* (log: $log)"; }
-}
+# shellcheck source=steps.sh
+source "$(dirname "$0")/steps.sh"
 
 rm -rf "$work"
 mkdir -p "$work"
