@@ -1,8 +1,11 @@
 #include "simulator/backup_components.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -39,6 +42,12 @@ std::string outcomeText(const std::string& call, Status result, const std::strin
   return call + ".Result(" + text(formatStatus(result)) + (reason.empty() ? "" : "; " + reason) +
          ")";
 }
+
+struct GuidLess {
+  bool operator()(const vss::Guid& a, const vss::Guid& b) const {
+    return std::memcmp(&a, &b, sizeof(vss::Guid)) < 0;
+  }
+};
 
 struct AddedComponent {
   vss::Guid instanceId;
@@ -107,6 +116,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if ((context & kPersistentAttribute) != 0) return kUnsupportedContext;
     context_ = context;
     contextSet_ = true;
+    reported_.reset();
     return status;
   }
   Status enableWriterClasses(const std::vector<vss::Guid>& classIds) override {
@@ -120,6 +130,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (metadataRequested_) return status;
     if (!enabledClasses_) enabledClasses_.emplace();
     enabledClasses_->insert(enabledClasses_->end(), classIds.begin(), classIds.end());
+    reported_.reset();
     return status;
   }
   Status gatherWriterMetadata(std::unique_ptr<vss::Async>& async) override {
@@ -145,7 +156,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterMetadata";
     Status status = state_->enter(call, std::to_string(index));
     if (failed(status) || failed(status = metadataReadable(call))) return status;
-    const auto writers = reportedWriters();
+    const auto& writers = reportedWriters();
     if (index >= writers.size()) return kInvalidArgument;
     instanceId = writers[index]->instanceId;
     metadata = makeWriterMetadata(state_, *writers[index]);
@@ -252,7 +263,9 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (failed(status) || failed(status = usable(call))) return status;
     const auto snapshot = std::find_if(snapshots_.begin(), snapshots_.end(),
                                        [&](const SnapshotEntry& s) { return s.id == snapshotId; });
-    if (snapshot == snapshots_.end() || !progress_->setTaken || !snapshot->taken) {
+    // A copy the service deleted (its storage filled up) is no longer found.
+    if (snapshot == snapshots_.end() || !progress_->setTaken || !snapshot->taken ||
+        (snapshot->copy && snapshot->copy->vanished())) {
       return kObjectNotFound;
     }
     device = snapshot->device;
@@ -280,7 +293,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterStatus";
     Status status = state_->enter(call, std::to_string(index));
     if (failed(status) || failed(status = statusReadable(call))) return status;
-    const auto writers = reportedWriters();
+    const auto& writers = reportedWriters();
     if (index >= writers.size()) return kInvalidArgument;
     const WriterSpec& writer = *writers[index];
     writerStatus = {writer.instanceId, writer.classId, writer.name, writer.state, writer.status};
@@ -352,7 +365,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
 
   void removeCopies() {
     for (SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.copy) state_->removeShadowCopy(snapshot.device);
+      if (snapshot.copy && snapshot.taken) state_->removeShadowCopy(snapshot.device);
       snapshot.copy.reset();
     }
   }
@@ -381,18 +394,32 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     return status;
   }
 
-  // Copies every volume of the set; all or nothing.
+  // Copies every volume of the set; all or nothing. No two live copies share
+  // a device name: numbers a scenario volume names are skipped, and a copy
+  // whose name is live already (the same volume's own name, in another
+  // backup) fails the set. A volume whose provider maps no device (an empty
+  // name) leads nowhere.
   Status takeCopies() {
     try {
       for (SnapshotEntry& snapshot : snapshots_) {
         const int number = state_->nextShadowCopyNumber();
         // A volume without files has a shadow copy in name only.
         if (!snapshot.volume->directory.empty()) {
-          snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
+          snapshot.copy = std::make_unique<ShadowCopy>(
+              snapshot.volume->directory, number,
+              CopyOptions{[state = state_](int n) { return state->deviceNumberReserved(n); }});
         }
         snapshot.device = snapshot.volume->device.value_or(
             snapshot.copy ? snapshot.copy->deviceName() : shadowCopyDeviceName(number));
+        if (snapshot.copy && !snapshot.device.empty() &&
+            !state_->addShadowCopy(snapshot.device, snapshot.copy->directory())) {
+          snapshot.copy.reset();
+          throw std::runtime_error("the device name " + text(snapshot.device) + " is in use");
+        }
         snapshot.taken = true;
+        if (snapshot.copy && snapshot.volume->vanishAfter) {
+          snapshot.copy->vanishAfter(*snapshot.volume->vanishAfter);
+        }
       }
     } catch (const std::exception& error) {
       removeCopies();
@@ -404,25 +431,23 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
                    outcomeText("DoSnapshotSet", kProviderError, error.what()));
       return kProviderError;
     }
-    for (const SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.copy) state_->addShadowCopy(snapshot.device, snapshot.copy->directory());
-    }
     return Status{0};
   }
 
   // The writers taking part: none in a context without writers, otherwise
   // those of the enabled classes (all when none were enabled), in scenario
-  // order.
-  std::vector<const WriterSpec*> reportedWriters() const {
-    std::vector<const WriterSpec*> writers;
-    if (!writersTakePart()) return writers;
+  // order. Made once for the object's context and classes, not per call, so
+  // that listing n writers takes time in proportion to n.
+  const std::vector<const WriterSpec*>& reportedWriters() const {
+    if (reported_) return *reported_;
+    reported_.emplace();
+    if (!writersTakePart()) return *reported_;
+    std::set<vss::Guid, GuidLess> enabled;
+    if (enabledClasses_) enabled.insert(enabledClasses_->begin(), enabledClasses_->end());
     for (const WriterSpec& writer : state_->scenario().writers) {
-      if (!enabledClasses_ || std::find(enabledClasses_->begin(), enabledClasses_->end(),
-                                        writer.classId) != enabledClasses_->end()) {
-        writers.push_back(&writer);
-      }
+      if (!enabledClasses_ || enabled.contains(writer.classId)) reported_->push_back(&writer);
     }
-    return writers;
+    return *reported_;
   }
 
   // The writers with components in the backup's document, in the order the
@@ -480,6 +505,8 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   std::int32_t context_ = 0;  // VSS_CTX_BACKUP until set
   bool backupStateSet_ = false;
   std::optional<std::vector<vss::Guid>> enabledClasses_;
+  // reportedWriters(), made when first asked for.
+  mutable std::optional<std::vector<const WriterSpec*>> reported_;
   bool metadataRequested_ = false;
   std::vector<AddedComponent> added_;
   bool setStarted_ = false;

@@ -54,13 +54,16 @@ const WriterSpec kDocs = writer(kDocsClass, 2, u"Docs", {{2, u"", u"Files", true
 class Requester {
  public:
   explicit Requester(simulator::Scenario scenario)
-      : model_(simulator::Simulation::fromScenario(std::move(scenario))) {
+      : Requester(simulator::Simulation::fromScenario(std::move(scenario))) {}
+  // Another backup-components object of the same service.
+  explicit Requester(std::shared_ptr<simulator::Simulation> model) : model_(std::move(model)) {
     std::unique_ptr<simulator::ModelBackupComponents> made;
     EXPECT_EQ(model_->createBackupComponents(made), 0);
     backup_ = std::move(made);
   }
 
   simulator::ModelBackupComponents& backup() { return *backup_; }
+  const std::shared_ptr<simulator::Simulation>& model() const { return model_; }
 
   // Starts an operation and, unless told not to, waits for it as the library
   // does; the status of the start, or else of the operation itself.
@@ -112,7 +115,7 @@ class Requester {
   }
 
  private:
-  std::unique_ptr<simulator::Simulation> model_;
+  std::shared_ptr<simulator::Simulation> model_;
   std::unique_ptr<simulator::ModelBackupComponents> backup_;
 };
 
@@ -264,6 +267,70 @@ TEST(ServiceRules, VolumeThatCannotBeCopiedFailsTheSnapshotAndSaysWhy) {
   EXPECT_NE(why[0].find(dir.host("volume").string()), std::string::npos) << why[0];
   std::u16string device;
   EXPECT_EQ(backup.getSnapshotProperties(snapshotId, device), kObjectNotFound);
+}
+
+// A scenario volume may name its copy's device; the service then never hands
+// that name to another copy, nor the same name to two live copies, so that no
+// two mount paths lead to one copy.
+TEST(ServiceRules, DeviceNamesNeverCollide) {
+  TempDir dir;
+  dir.file("own/own.txt");
+  dir.file("made/made.txt");
+  const std::u16string second = u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2";
+  const simulator::Scenario scenario{
+      {{u"C:\\", dir.host("own"), second}, {u"D:\\", dir.host("made"), std::nullopt}}, {}, {}};
+  Requester requester(scenario);
+  vss::BackupComponents& backup = requester.backup();
+  for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
+    ASSERT_EQ(requester.play(step), 0) << step;
+  }
+  vss::Guid own, made;
+  ASSERT_EQ(backup.addToSnapshotSet(u"C:\\", {}, own), 0);
+  ASSERT_EQ(backup.addToSnapshotSet(u"D:\\", {}, made), 0);
+  ASSERT_EQ(requester.run(&vss::BackupComponents::doSnapshotSet), 0);
+  std::u16string ownDevice, madeDevice;
+  ASSERT_EQ(backup.getSnapshotProperties(own, ownDevice), 0);
+  ASSERT_EQ(backup.getSnapshotProperties(made, madeDevice), 0);
+  EXPECT_EQ(ownDevice, second);
+  EXPECT_NE(madeDevice, second);
+  const std::shared_ptr<simulator::Simulation> model = requester.model();
+  EXPECT_TRUE(std::filesystem::exists(model->hostPath(ownDevice + u"\\own.txt").value_or("")));
+  EXPECT_TRUE(std::filesystem::exists(model->hostPath(madeDevice + u"\\made.txt").value_or("")));
+
+  // A second backup of the volume while the first holds its name: refused.
+  Requester other(requester.model());
+  for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
+    ASSERT_EQ(other.play(step), 0) << step;
+  }
+  ASSERT_EQ(other.backup().addToSnapshotSet(u"c:\\", {}, own), 0);
+  EXPECT_EQ(other.run(&vss::BackupComponents::doSnapshotSet), kProviderError);
+  EXPECT_TRUE(std::filesystem::exists(model->hostPath(second + u"\\own.txt").value_or("")));
+}
+
+// Nothing in the model grows faster than its input: 20,000 instances of one
+// writer class are listed, metadata and status, one by one (the figures are in
+// bench/model_bench.cpp).
+TEST(ServiceRules, ManyInstancesOfOneClassAreListed) {
+  constexpr std::uint32_t kInstances = 20000;
+  simulator::Scenario scenario;
+  for (std::uint32_t i = 0; i < kInstances; ++i) {
+    scenario.writers.push_back(writer(kMailClass, 0, u"Mail"));
+    scenario.writers.back().instanceId = guid(i, 7);
+  }
+  Requester requester(std::move(scenario));
+  vss::BackupComponents& backup = requester.backup();
+  ASSERT_EQ(backup.initializeForBackup(), 0);
+  ASSERT_EQ(backup.enableWriterClasses({kMailClass}), 0);
+  ASSERT_EQ(requester.run(&vss::BackupComponents::gatherWriterMetadata), 0);
+  ASSERT_EQ(requester.run(&vss::BackupComponents::gatherWriterStatus), 0);
+  for (std::uint32_t i = 0; i < kInstances; ++i) {
+    vss::Guid instance;
+    std::unique_ptr<vss::WriterMetadata> metadata;
+    ASSERT_EQ(backup.getWriterMetadata(i, instance, metadata), 0);
+    ASSERT_EQ(instance, guid(i, 7));
+    vss::WriterStatus status;
+    ASSERT_EQ(backup.getWriterStatus(i, status), 0);
+  }
 }
 
 }  // namespace

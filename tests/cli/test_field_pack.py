@@ -1,0 +1,70 @@
+"""The pack of field failures (examples/field) run through the frostcap command:
+the outcome each scenario gives a host that selects the mail writer and reads
+the copy while it exists."""
+
+import json
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+
+FROSTCAP = os.environ["FROSTCAP_BIN"]
+EXAMPLES = Path(os.environ["FROSTCAP_EXAMPLES_DIR"])
+MAIL = "{5D1A2C40-7E3B-4F6A-9C21-0A1B2C3D4E51}"
+
+# Reads the copy once; reads it until it is gone (exit 1), for at most 10 s.
+READ = 'test -d "$FROSTCAP_SNAPSHOT_DIR_1/Data"'
+READ_UNTIL_GONE = ('for i in $(seq 200); do test -d "$FROSTCAP_SNAPSHOT_DIR_1/Data" || exit 1; '
+                   'sleep 0.05; done')
+
+# What each scenario should end with: the exit code and a text the output holds
+# (None: none asked for). The command's outcomes live here and nowhere else.
+OUTCOMES = {
+    # Not retried: the second StartSnapshotSet would succeed.
+    "set-in-progress": (READ, 1, "0x80042316"),
+    # No device path: no mount path is printed and the reader finds nothing.
+    "no-device": (READ, 1, None),
+    "writer-veto": (READ, 1, "0x800423f3"),
+    # The reader meets the copy gone and fails the backup with its own code.
+    "copy-vanishes": (READ_UNTIL_GONE, 1, "mount path:"),
+    "slow-metadata": (READ, 0, "mount path:"),
+    "access-denied": (READ, 1, "0x80070005"),
+}
+
+
+def shortened(scenario):
+    """The scenario with its volume found from anywhere and its delays cut to
+    a fraction of a second, as the test cannot wait minutes."""
+    for volume in scenario["volumes"]:
+        volume["directory"] = str(EXAMPLES / "volume")
+        if "vanishAfter" in volume:
+            volume["vanishAfter"] = min(volume["vanishAfter"], 100)
+    for fault in scenario.get("faults", []):
+        if "delay" in fault:
+            fault["delay"] = min(fault["delay"], 200)
+    return scenario
+
+
+def test_every_scenario_of_the_pack_has_an_outcome():
+    assert sorted(p.stem for p in (EXAMPLES / "field").glob("*.json")) == sorted(OUTCOMES)
+
+
+@pytest.mark.parametrize("name", sorted(OUTCOMES))
+def test_each_field_failure_ends_as_it_should(tmp_path, name):
+    reader, exit_code, says = OUTCOMES[name]
+    scenario = json.loads((EXAMPLES / "field" / f"{name}.json").read_text())
+    path = tmp_path / f"{name}.json"
+    path.write_text(json.dumps(shortened(scenario)))
+    copies = tmp_path / "copies"
+    copies.mkdir()
+    result = subprocess.run(
+        [FROSTCAP, "--scenario", str(path), "--record", str(tmp_path / "record.jsonl"),
+         "snapshot", "--volume", "C:\\", "--writer", MAIL, "--component",
+         "database:Mail:Mailbox Database", "--exec", "sh", "-c", reader],
+        capture_output=True, text=True, timeout=60, env=dict(os.environ, TMPDIR=str(copies)))
+    output = result.stdout + result.stderr
+    assert result.returncode == exit_code, output
+    if says is not None:
+        assert says in output
+    assert list(copies.iterdir()) == [], "no copy outlives the command"
