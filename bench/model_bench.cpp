@@ -1,7 +1,9 @@
-// The simulated service listing n instances of one writer class, as a
-// requester lists them: each writer's metadata and status by index. Every
-// size pair should grow with n, as the model keeps nothing that grows faster
-// than its input.
+// The simulated service serving n instances of one writer class, as a
+// requester meets them: each writer's metadata and status by index, a
+// component added for each, and each writer's components in the backup. Time
+// should grow with n, as the model keeps nothing that grows faster than its
+// input (before it cached what it reports, 20,000 instances took 15 s and
+// 40,000 took 75 s).
 
 #include <benchmark/benchmark.h>
 
@@ -26,6 +28,7 @@ std::unique_ptr<simulator::Simulation> instancesOfOneClass(std::int64_t count) {
     writer.classId = kClass;
     writer.instanceId = {static_cast<std::uint32_t>(i), 1, 2, {3}};
     writer.name = u"Mail Store Writer";
+    writer.components.push_back({1, u"Mail", u"Mailbox Database", true, {}, {}, {}});
   }
   return simulator::Simulation::fromScenario(std::move(scenario));
 }
@@ -36,7 +39,7 @@ Status waited(std::unique_ptr<vss::Async> async) {
   return operation;
 }
 
-void BM_ModelListsInstancesOfOneClass(benchmark::State& state) {
+void BM_ModelServesInstancesOfOneClass(benchmark::State& state) {
   const std::int64_t count = state.range(0);
   for (auto _ : state) {
     state.PauseTiming();
@@ -56,8 +59,16 @@ void BM_ModelListsInstancesOfOneClass(benchmark::State& state) {
       std::unique_ptr<vss::WriterMetadata> writer;
       vss::WriterStatus writerStatus;
       if (failed(backup->getWriterMetadata(static_cast<std::uint32_t>(i), instance, writer)) ||
-          failed(backup->getWriterStatus(static_cast<std::uint32_t>(i), writerStatus))) {
+          failed(backup->getWriterStatus(static_cast<std::uint32_t>(i), writerStatus)) ||
+          failed(backup->addComponent(instance, kClass, 1, u"Mail", u"Mailbox Database"))) {
         state.SkipWithError("a writer is missing");
+        return;
+      }
+    }
+    for (std::int64_t i = 0; i < count; ++i) {
+      std::unique_ptr<vss::WriterComponents> components;
+      if (failed(backup->getWriterComponents(static_cast<std::uint32_t>(i), components))) {
+        state.SkipWithError("a writer's components are missing");
         return;
       }
     }
@@ -67,7 +78,7 @@ void BM_ModelListsInstancesOfOneClass(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * count);
 }
-BENCHMARK(BM_ModelListsInstancesOfOneClass)
+BENCHMARK(BM_ModelServesInstancesOfOneClass)
     ->Arg(5'000)
     ->Arg(10'000)
     ->Arg(20'000)
