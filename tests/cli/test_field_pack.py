@@ -37,34 +37,25 @@ def shortened(scenario):
     """The scenario with its volume found from anywhere and its delays cut to
     a fraction of a second, as the test cannot wait minutes."""
     for volume in scenario["volumes"]:
-        volume["directory"] = str(EXAMPLES / "volume")
-        if "vanishAfter" in volume:
-            volume["vanishAfter"] = min(volume["vanishAfter"], 100)
+        volume.update(directory=str(EXAMPLES / "volume"))
+        volume.update({k: min(v, 100) for k, v in volume.items() if k == "vanishAfter"})
     for fault in scenario.get("faults", []):
-        if "delay" in fault:
-            fault["delay"] = min(fault["delay"], 200)
+        fault.update({k: min(v, 200) for k, v in fault.items() if k == "delay"})
     return scenario
 
 
-def test_every_scenario_of_the_pack_has_an_outcome():
-    assert sorted(p.stem for p in (EXAMPLES / "field").glob("*.json")) == sorted(OUTCOMES)
-
-
-@pytest.mark.parametrize("name", sorted(OUTCOMES))
+# Every scenario of the pack, so that one added without an outcome fails here.
+@pytest.mark.parametrize("name", sorted(p.stem for p in (EXAMPLES / "field").glob("*.json")))
 def test_each_field_failure_ends_as_it_should(tmp_path, name):
     reader, exit_code, says = OUTCOMES[name]
-    scenario = json.loads((EXAMPLES / "field" / f"{name}.json").read_text())
     path = tmp_path / f"{name}.json"
-    path.write_text(json.dumps(shortened(scenario)))
+    path.write_text(json.dumps(shortened(json.loads((EXAMPLES / "field" / path.name).read_text()))))
     copies = tmp_path / "copies"
     copies.mkdir()
     result = subprocess.run(
-        [FROSTCAP, "--scenario", str(path), "--record", str(tmp_path / "record.jsonl"),
-         "snapshot", "--volume", "C:\\", "--writer", MAIL, "--component",
-         "database:Mail:Mailbox Database", "--exec", "sh", "-c", reader],
+        [FROSTCAP, "--scenario", str(path), "snapshot", "--volume", "C:\\", "--writer", MAIL,
+         "--component", "database:Mail:Mailbox Database", "--exec", "sh", "-c", reader],
         capture_output=True, text=True, timeout=60, env=dict(os.environ, TMPDIR=str(copies)))
-    output = result.stdout + result.stderr
-    assert result.returncode == exit_code, output
-    if says is not None:
-        assert says in output
+    assert result.returncode == exit_code, result.stdout + result.stderr
+    assert says is None or says in result.stdout + result.stderr
     assert list(copies.iterdir()) == [], "no copy outlives the command"

@@ -1,6 +1,6 @@
 // What a new shadow copy does with what it finds in the shared temporary
 // folder (POSIX): it removes the copies nobody holds and nothing else, and
-// nothing placed there by others can stop it or make it wait. The copy holds
+// nothing placed there by others can stop it or make it wait; and it holds
 // every name that the directory search lists.
 
 #include <fcntl.h>
@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -28,18 +27,16 @@ using simulator::ShadowCopy;
 // The copies go to a folder of the test's own while it runs.
 class CopyFolder : public testing::Test {
  protected:
-  CopyFolder() : previous_(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "") {
+  CopyFolder() {
     dir_.file("volume/data.txt");
     dir_.directory("copies");
     ::setenv("TMPDIR", copies().c_str(), 1);
   }
-  ~CopyFolder() override {
-    previous_.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", previous_.c_str(), 1);
-  }
+  ~CopyFolder() override { ::setenv("TMPDIR", previous_.c_str(), 1); }
   fs::path copies() const { return dir_.host("copies"); }
 
+  std::string previous_ = fs::temp_directory_path().string();
   TempDir dir_;
-  std::string previous_;
 };
 
 // Left in the folder by others: copies with their markers, and things named
@@ -72,27 +69,32 @@ TEST_F(CopyFolder, CopiesNobodyHoldsAreRemovedAndNothingElse) {
     const fs::path copy = copies() / ("frostcap-shadow-copy1-left" + std::to_string(i));
     const fs::path marker = copy.string() + ".owner";
     std::ofstream((fs::create_directory(copy), copy / "data.txt")) << "x";
-    switch (kLeft[i].kind) {
-      case kMarker:
-      case kHeldMarker:
-        std::ofstream(marker) << kLeft[i].content;
-        if (kLeft[i].kind == kMarker) break;
-        held.push_back(::open(marker.c_str(), O_RDONLY));
-        ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
-        break;
-      case kPipe:
-        ASSERT_EQ(::mkfifo(marker.c_str(), 0600), 0);
-        break;
-      case kLink:
-        fs::create_symlink(fs::absolute(dir_.host(kLeft[i].content)), marker);
-        break;
-      case kDirectory:
-        fs::create_directory(marker);
+    if (kLeft[i].kind == kMarker || kLeft[i].kind == kHeldMarker) {
+      std::ofstream(marker) << kLeft[i].content;
+      if (kLeft[i].kind == kHeldMarker) held.push_back(::open(marker.c_str(), O_RDONLY));
+    } else if (kLeft[i].kind == kPipe) {
+      ASSERT_EQ(::mkfifo(marker.c_str(), 0600), 0);
+    } else if (kLeft[i].kind == kLink) {
+      fs::create_symlink(fs::absolute(dir_.host(kLeft[i].content)), marker);
+    } else {
+      fs::create_directory(marker);
     }
   }
+  for (const int fd : held) ASSERT_EQ(::flock(fd, LOCK_EX), 0);
 
+  // Names that are not UTF-8 are listed with U+FFFD for each byte that is
+  // not; the copy holds them under those names, also when two read alike.
+  for (const char* name : {"caf\xE9", "caf\xE8", "caf\xC3\xA9"}) {
+    std::ofstream(dir_.host("volume") / name) << name;
+  }
   {
     const ShadowCopy next(dir_.host("volume"), 1);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(next.directory())) {
+      names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"caf\xEF\xBF\xBD", "caf\xEF\xBF\xBD (2)", "caf\xC3\xA9",
+                                            "data.txt"}));
     // This copy is held too: another one made meanwhile leaves it alone.
     const ShadowCopy other(dir_.host("volume"), 2);
     EXPECT_TRUE(fs::exists(next.directory() / "data.txt"));
@@ -103,22 +105,6 @@ TEST_F(CopyFolder, CopiesNobodyHoldsAreRemovedAndNothingElse) {
     EXPECT_EQ(fs::exists(fs::symlink_status(copy.string() + ".owner")), kLeft[i].kept) << i;
   }
   for (const int fd : held) ::close(fd);
-}
-
-// A name that is not UTF-8 is listed with U+FFFD for each byte that is not;
-// the copy holds it under that name. Two such names that read alike are both
-// kept.
-TEST_F(CopyFolder, NamesThatAreNotUtf8AreCopiedAsTheyAreListed) {
-  for (const char* name : {"caf\xE9", "caf\xE8", "caf\xC3\xA9"}) {
-    std::ofstream(dir_.host("volume") / name) << name;
-  }
-  const ShadowCopy copy(dir_.host("volume"), 1);
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(copy.directory())) {
-    names.insert(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, (std::set<std::string>{"caf\xEF\xBF\xBD", "caf\xEF\xBF\xBD (2)", "caf\xC3\xA9",
-                                          "data.txt"}));
 }
 
 }  // namespace
