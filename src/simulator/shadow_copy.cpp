@@ -54,9 +54,13 @@ void removeAbandonedCopies(const CopyFolder& folder) {
   std::error_code error;
   for (fs::directory_iterator entry(folder.path, error), end; !error && entry != end;
        entry.increment(error)) {
-    const std::string name = entry->path().filename().string();
-    if (name.starts_with(copyName) && name.ends_with(kOwnerSuffix)) {
-      markers.push_back(entry->path());
+    try {
+      const std::string name = entry->path().filename().string();
+      if (name.starts_with(copyName) && name.ends_with(kOwnerSuffix)) {
+        markers.push_back(entry->path());
+      }
+    } catch (const std::exception&) {
+      // A name this system cannot spell narrow is none of ours.
     }
   }
   for (const fs::path& marker : markers) {
