@@ -24,28 +24,13 @@ namespace {
 namespace fs = std::filesystem;
 using simulator::ShadowCopy;
 
-// The copies go to a folder of the test's own while it runs.
-class CopyFolder : public testing::Test {
- protected:
-  CopyFolder() {
-    dir_.file("volume/data.txt");
-    dir_.directory("copies");
-    ::setenv("TMPDIR", copies().c_str(), 1);
-  }
-  ~CopyFolder() override { ::setenv("TMPDIR", previous_.c_str(), 1); }
-  fs::path copies() const { return dir_.host("copies"); }
-
-  std::string previous_ = fs::temp_directory_path().string();
-  TempDir dir_;
-};
-
 // Left in the folder by others: copies with their markers, and things named
 // like markers. A copy goes when no process holds its marker, whatever
 // process id is written in it (a live owner in another PID namespace has an id
 // that runs nowhere here; a dead one's id may have been given to a running
 // process). Nothing is followed, opened so that it blocks, or removed that is
 // not a plain marker nobody holds.
-TEST_F(CopyFolder, CopiesNobodyHoldsAreRemovedAndNothingElse) {
+TEST(CopyFolder, CopiesNobodyHoldsAreRemovedAndNothingElse) {
   enum Kind { kMarker, kHeldMarker, kPipe, kLink, kDirectory };
   const struct {
     Kind kind;
@@ -63,10 +48,15 @@ TEST_F(CopyFolder, CopiesNobodyHoldsAreRemovedAndNothingElse) {
       {kLink, "dead.owner", true},
       {kDirectory, "", true},
   };
-  std::ofstream(dir_.host("dead.owner")) << "2147483000\n";
+  const TempDir dir;
+  const fs::path copies = dir.host("copies"), volume = dir.host("volume");
+  const std::string previous = fs::temp_directory_path().string();
+  ::setenv("TMPDIR", (fs::create_directory(copies), copies).c_str(), 1);
+  std::ofstream(dir.host("dead.owner")) << "2147483000\n";
+  dir.file("volume/data.txt");
   std::vector<int> held;
   for (std::size_t i = 0; i < std::size(kLeft); ++i) {
-    const fs::path copy = copies() / ("frostcap-shadow-copy1-left" + std::to_string(i));
+    const fs::path copy = copies / ("frostcap-shadow-copy1-left" + std::to_string(i));
     const fs::path marker = copy.string() + ".owner";
     std::ofstream((fs::create_directory(copy), copy / "data.txt")) << "x";
     if (kLeft[i].kind == kMarker || kLeft[i].kind == kHeldMarker) {
@@ -75,7 +65,7 @@ TEST_F(CopyFolder, CopiesNobodyHoldsAreRemovedAndNothingElse) {
     } else if (kLeft[i].kind == kPipe) {
       ASSERT_EQ(::mkfifo(marker.c_str(), 0600), 0);
     } else if (kLeft[i].kind == kLink) {
-      fs::create_symlink(fs::absolute(dir_.host(kLeft[i].content)), marker);
+      fs::create_symlink(fs::absolute(dir.host(kLeft[i].content)), marker);
     } else {
       fs::create_directory(marker);
     }
@@ -85,10 +75,10 @@ TEST_F(CopyFolder, CopiesNobodyHoldsAreRemovedAndNothingElse) {
   // Names that are not UTF-8 are listed with U+FFFD for each byte that is
   // not; the copy holds them under those names, also when two read alike.
   for (const char* name : {"caf\xE9", "caf\xE8", "caf\xC3\xA9"}) {
-    std::ofstream(dir_.host("volume") / name) << name;
+    std::ofstream(volume / name) << name;
   }
   {
-    const ShadowCopy next(dir_.host("volume"), 1);
+    const ShadowCopy next(volume, 1);
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(next.directory())) {
       names.insert(entry.path().filename().string());
@@ -96,15 +86,16 @@ TEST_F(CopyFolder, CopiesNobodyHoldsAreRemovedAndNothingElse) {
     EXPECT_EQ(names, (std::set<std::string>{"caf\xEF\xBF\xBD", "caf\xEF\xBF\xBD (2)", "caf\xC3\xA9",
                                             "data.txt"}));
     // This copy is held too: another one made meanwhile leaves it alone.
-    const ShadowCopy other(dir_.host("volume"), 2);
+    const ShadowCopy other(volume, 2);
     EXPECT_TRUE(fs::exists(next.directory() / "data.txt"));
   }
   for (std::size_t i = 0; i < std::size(kLeft); ++i) {
-    const fs::path copy = copies() / ("frostcap-shadow-copy1-left" + std::to_string(i));
+    const fs::path copy = copies / ("frostcap-shadow-copy1-left" + std::to_string(i));
     EXPECT_EQ(fs::exists(copy / "data.txt"), kLeft[i].kept) << i;
     EXPECT_EQ(fs::exists(fs::symlink_status(copy.string() + ".owner")), kLeft[i].kept) << i;
   }
   for (const int fd : held) ::close(fd);
+  ::setenv("TMPDIR", previous.c_str(), 1);
 }
 
 }  // namespace
