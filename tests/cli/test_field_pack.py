@@ -1,6 +1,5 @@
-"""The pack of field failures (examples/field) run through the frostcap command:
-the outcome each scenario gives a host that selects the mail writer and reads
-the copy while it exists."""
+"""The field failures of examples/field through the frostcap command, for a host
+that selects the mail writer and reads the copy while it exists."""
 
 import json
 import os
@@ -15,8 +14,7 @@ MAIL = "{5D1A2C40-7E3B-4F6A-9C21-0A1B2C3D4E51}"
 
 # Reads the copy once; reads it until it is gone (exit 1), for at most 10 s.
 READ = 'test -d "$FROSTCAP_SNAPSHOT_DIR_1/Data"'
-READ_UNTIL_GONE = ('for i in $(seq 200); do test -d "$FROSTCAP_SNAPSHOT_DIR_1/Data" || exit 1; '
-                   'sleep 0.05; done')
+READ_UNTIL_GONE = f"for i in $(seq 200); do {READ} || exit 1; sleep 0.05; done"
 
 # What each scenario should end with: the exit code and a text the output holds
 # (None: none asked for). The command's outcomes live here and nowhere else.
