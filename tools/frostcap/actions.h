@@ -21,4 +21,7 @@ int takeSnapshot(const Api& api, const Command& command, const Service& service,
 // components, the backup type and the provider.
 void configure(Session& session, const Command& command);
 
+// Says which backup type the writers are told.
+void reportBackupType(Report& report, const Command& command);
+
 }  // namespace frostcap::cli

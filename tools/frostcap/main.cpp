@@ -3,6 +3,7 @@
 // copies exist, and checks a machine before its first backup. It reaches the
 // library only through its exported functions.
 
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -34,6 +35,20 @@ bool hostUsable(const Command& command, const HostSetup& host) {
   return true;
 }
 
+// Writes the service's record after the backup's outcome is settled; a
+// record that cannot be written never hides that outcome.
+int keepRecord(const Command& command, const Service& service, int exitCode) {
+  if (command.record.empty()) return exitCode;
+  try {
+    if (service.writeRecord(command.record)) return exitCode;
+    std::cerr << "frostcap: this service keeps no record\n";
+  } catch (const std::exception& error) {
+    std::cerr << "frostcap: --record " << command.record << ": " << error.what() << " (the "
+              << (exitCode == kSuccess ? "backup succeeded" : "backup failed") << ")\n";
+  }
+  return exitCode == kSuccess ? kOwnOutput : exitCode;
+}
+
 int dispatch(const Command& command, const HostSetup& host, const Service& service,
              Report& report) {
   const ApiLoad load = loadApi();
@@ -42,7 +57,6 @@ int dispatch(const Command& command, const HostSetup& host, const Service& servi
     std::cerr << "frostcap: " << load.error << '\n';
     return kServiceFailed;
   }
-  installInterruptHandler();
   if (command.action == Action::kSnapshot) return takeSnapshot(*load.api, command, service, report);
   return listLive(*load.api, command, report);
 }
@@ -54,6 +68,7 @@ int run(int argc, char** argv) {
   if (!parsed.command) return parsed.exitCode;
   const Command& command = *parsed.command;
 
+  installInterruptHandler();
   const HostSetup host = prepareHost();
   if (!hostUsable(command, host)) return kServiceFailed;
   std::unique_ptr<Service> service;
@@ -67,12 +82,19 @@ int run(int argc, char** argv) {
 
   Report report(command.json, command.raw, command.name);
   const int exitCode = report.finish(dispatch(command, host, *service, report));
-  if (!command.record.empty() && !service->writeRecord(command.record)) {
-    std::cerr << "frostcap: this service keeps no record\n";
-  }
-  return exitCode;
+  runFinished();
+  return keepRecord(command, *service, exitCode);
 }
 
 }  // namespace frostcap::cli
 
-int main(int argc, char** argv) { return frostcap::cli::run(argc, argv); }
+int main(int argc, char** argv) {
+  try {
+    return frostcap::cli::run(argc, argv);
+  } catch (const std::exception& error) {
+    // Nothing of the command is meant to throw this far; if it does, the
+    // snapshot handle has already been freed as failed on the way out.
+    std::cerr << "frostcap: " << error.what() << "; the backup failed\n";
+    return frostcap::cli::kOwnOutput;
+  }
+}

@@ -65,7 +65,7 @@ void Report::catalogue(const std::vector<std::string>& lines) {
 
 void Report::note(const std::string& text) {
   json_["notes"].push_back(text);
-  if (!json_output_) std::cerr << "frostcap: " << text << '\n';
+  std::cerr << "frostcap: " << text << '\n';
 }
 
 void Report::timings(const Session& session) {

@@ -22,8 +22,8 @@ class Report {
   void mountPaths(const std::vector<std::string>& paths);
   // The catalogue's lines: a heading per writer, a JSON record per component.
   void catalogue(const std::vector<std::string>& lines);
-  // A line of the command's own on stderr (not with --json), kept in the
-  // document under "notes".
+  // A line of the command's own on stderr, also kept in the document under
+  // "notes".
   void note(const std::string& text);
   void set(const char* key, nlohmann::json value) { json_[key] = std::move(value); }
   nlohmann::json& at(const char* key) { return json_[key]; }
