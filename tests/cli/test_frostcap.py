@@ -146,8 +146,7 @@ def test_a_held_snapshot_counts_only_when_confirmed(world, end, code, line):
         process.stdout.close()
     else:
         assert process.stdout.readline().startswith("mount path: ")
-    while "until you confirm" not in process.stderr.readline():
-        pass
+    assert any("until you confirm" in line for line in iter(process.stderr.readline, ""))
     assert len(list(world.copies.iterdir())) == 2, "the copy and its owner marker"
     if end in ("enter", "ctrl-d"):
         os.write(terminal, b"\n" if end == "enter" else b"\x04")

@@ -61,6 +61,11 @@ int listLive(const Api& api, const Command& command, Report& report) {
   session.free(0);
   report.set("verdict", 0);
   report.timings(session);
+  // A signal during a listing ends it too, once the library's call returns.
+  if (const std::optional<Interruption> cause = interruption()) {
+    report.note(cause->what + ": the listing was cut short");
+    return cause->exitCode;
+  }
   return exitCode;
 }
 

@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
 #include <cstdlib>
 #include <iostream>
-#include <mutex>
 #include <thread>
 
 #include "actions.h"
+#include "background.h"
 #include "environment.h"
 #include "exit_codes.h"
 #include "system.h"
@@ -45,31 +44,18 @@ class Watchdog {
  public:
   Watchdog(std::optional<Seconds> limit, Seconds grace) {
     if (!limit) return;
-    thread_ = std::thread([this, limit, grace] {
-      std::unique_lock lock(mutex_);
-      if (wake_.wait_for(lock, *limit, [this] { return done_; })) return;
+    background_.start([this, limit, grace] {
+      if (!background_.sleep(*limit)) return;
       interrupt(kTimedOut, "the timeout");
-      if (wake_.wait_for(lock, grace + Seconds(5), [this] { return done_; })) return;
+      if (!background_.sleep(grace + Seconds(5))) return;
       std::cerr << "frostcap: the timeout passed and the run did not end: ending the process; the "
                    "backup failed\n";
       std::_Exit(kTimedOut);
     });
   }
-  ~Watchdog() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  std::thread thread_;
+  Background background_;
 };
 
 // Sleeps, unless the run is interrupted first; false then.

@@ -1,7 +1,6 @@
 #include "platform/windows/windows_support.h"
 // windows_support.h first: it fixes the Windows version for what follows.
 #include <cguid.h>
-#include <io.h>
 #include <objbase.h>
 #include <objidl.h>
 
@@ -369,15 +368,27 @@ std::vector<Check> systemChecks() {
   return {elevation(token.get()), backupPrivilege(token.get()), bitness(), shadowCopyService()};
 }
 
-bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-bool stdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
+namespace {
+
+// A console, not merely a character device: the C run-time's _isatty also
+// says yes for NUL, where no operator can confirm anything.
+bool isConsole(DWORD standardHandle) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(standardHandle), &mode) != 0;
+}
+
+}  // namespace
+
+bool stderrIsTerminal() { return isConsole(STD_ERROR_HANDLE); }
+bool stdinIsTerminal() { return isConsole(STD_INPUT_HANDLE); }
 
 void installInterruptHandler() { SetConsoleCtrlHandler(onControl, TRUE); }
 
 std::optional<Interruption> interruption() {
   const int code = interruptCode;
   if (code == 0) return std::nullopt;
-  return Interruption{code, interruptWhat.load()};
+  const char* what = interruptWhat;
+  return Interruption{code, what != nullptr ? what : "an interruption"};
 }
 
 void interrupt(int exitCode, const char* what) { noteInterruption(exitCode, what); }
