@@ -129,10 +129,8 @@ int SnapshotRun::run() {
     session.free(verdict);
     report_.timings(session);
     report_.at("tries").push_back({{"try", number}, {"exitCode", exitCode}});
-    if (!retry) {
-      report_.set("verdict", verdict);
-      return exitCode;
-    }
+    report_.set("verdict", verdict);
+    if (!retry) return exitCode;
     report_.note("try " + std::to_string(number) + " failed: " + retry->second +
                  "; trying again in " + seconds(retry->first) + " on a fresh handle");
     if (!pause(retry->first)) return interrupted("while waiting to try again");
