@@ -2,7 +2,7 @@ using System;
 using System.Collections.Generic;
 using System.IO;
 using System.Linq;
-using System.Text.RegularExpressions;
+using System.Runtime.InteropServices;
 using System.Threading;
 using NUnit.Framework;
 
@@ -109,6 +109,20 @@ namespace Frostcap.Tests {
       var failure = Assert.Throws<ArgumentException>(() => new Component(ComponentType.Database, id, "Mail", "Db"));
       StringAssert.StartsWith("writer id \"" + id + "\" is not a GUID", failure.Message);
       Assert.That(failure.HResult, Is.EqualTo(unchecked((int)0x80070057)));
+    }
+
+    [DllImport("frostcap-nowhere")] static extern void frostcap_library_init();
+
+    // A library the runtime cannot find is explained, the runtime's own text kept.
+    [Test]
+    public void AMissingLibraryIsExplained() {
+      var missing = Assert.Throws<DllNotFoundException>(() => NativeMethods.Explained(() => {
+        frostcap_library_init();
+        return 0;
+      }));
+      StringAssert.Contains("by the name \"frostcap\"", missing.Message);
+      StringAssert.Contains("<dllmap dll=\"frostcap\"", missing.Message);
+      Assert.That(missing.InnerException, Is.InstanceOf<DllNotFoundException>());
     }
 
     // Every option as the service was told it, with text outside ASCII
