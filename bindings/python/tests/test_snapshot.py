@@ -213,7 +213,8 @@ def test_a_failed_phase_releases_the_backup_and_says_what_failed(load, tmp_path,
      frostcap.InvalidIdError, "writer id '{mail}' is not a GUID"),
     (lambda: frostcap.load_library("/nowhere/libfrostcap.so"), frostcap.LibraryError,
      "/nowhere/libfrostcap.so: cannot be loaded"),
-    (lambda: sim.load_scenario("/nowhere/scenario.json"), sim.ScenarioError, "/nowhere/scenario.json"),
+    (lambda: sim.load_scenario("/nowhere/scenario.json"), sim.ScenarioError,
+     "/nowhere/scenario.json"),
 ])
 def test_every_error_is_a_frostcap_error(make, kind, text):
     with pytest.raises(kind) as failure:
