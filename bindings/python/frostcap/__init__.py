@@ -10,7 +10,8 @@ loaded with ctypes.
 The library is the file FROSTCAP_LIBRARY names, else the one beside this
 package (frostcap.dll, libfrostcap.so or libfrostcap-sim.so), else the one the
 system's search finds. frostcap.sim drives the simulated service of
-libfrostcap-sim.
+libfrostcap-sim. Every error raised is a frostcap.Error, with the status,
+the failed call, the writer and component, and whether to retry.
 """
 
 from ._com import backup_privilege_enabled
