@@ -559,7 +559,8 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
         std::unique_ptr<ShadowCopy> copy;
         // A volume without files has a shadow copy in name only.
         if (!snapshot.volume->directory.empty()) {
-          copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
+          copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number,
+                                              CopyOptions{{}, persistent()});
         }
         SnapshotProperties properties;
         properties.id = snapshot.id;
