@@ -270,7 +270,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (setStarted_) return state_->breach(call, rules::kOneSet);
     if (context_ == kAllContexts) return state_->breach(call, rules::kNoSetInAllContexts);
     setStarted_ = true;
-    snapshotSetId = setId_ = state_->newIdentifier();
+    snapshotSetId = setId_ = state_->newIdentifier(persistent());
     return status;
   }
   Status addToSnapshotSet(const std::u16string& volumePath, const vss::Guid& providerId,
@@ -292,7 +292,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (snapshots_.size() == kMaxVolumesPerSet) return state_->breach(call, rules::kVolumesPerSet);
     // The system's provider makes no transportable copies.
     if ((context_ & kTransportableAttribute) != 0) return kVolumeNotSupportedByProvider;
-    snapshotId = state_->newIdentifier();
+    snapshotId = state_->newIdentifier(persistent());
     snapshots_.push_back({snapshotId, volume, false});
     return status;
   }
@@ -371,7 +371,10 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
       if (!inContext(context_, copy) || (type == kObjectSnapshotSet ? copy.setId : copy.id) != id) {
         continue;
       }
-      if (state_->snapshots().remove(copy.id)) state_->removeShadowCopy(copy.device);
+      // Only this run's copies have their device names mapped here.
+      if (state_->snapshots().remove(copy.id) == SnapshotStore::Removed::kOfThisRun) {
+        state_->removeShadowCopy(copy.device);
+      }
       ++deleted;
     }
     return deleted == 0 ? kObjectNotFound : status;
@@ -511,13 +514,14 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   }
 
   // The object's copies end with it, unless persistent; so do they when the
-  // backup is aborted.
-  void removeCopies() {
+  // backup is aborted. Nothing here allocates: it runs in the destructor.
+  void removeCopies() noexcept {
     if (persistent()) return;
+    std::u16string device;
     for (SnapshotEntry& snapshot : snapshots_) {
-      if (!snapshot.taken) continue;
-      const std::optional<SnapshotProperties> copy = state_->snapshots().find(snapshot.id);
-      if (copy && state_->snapshots().remove(snapshot.id)) state_->removeShadowCopy(copy->device);
+      if (snapshot.taken && state_->snapshots().end(snapshot.id, device)) {
+        state_->removeShadowCopy(device);
+      }
     }
   }
 
@@ -579,7 +583,9 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
       }
     } catch (const std::exception& error) {
       for (const auto& [properties, copy] : made) {
-        if (state_->snapshots().remove(properties.id)) state_->removeShadowCopy(properties.device);
+        if (state_->snapshots().remove(properties.id) == SnapshotStore::Removed::kOfThisRun) {
+          state_->removeShadowCopy(properties.device);
+        }
       }
       state_->note("DoSnapshotSet.Result",
                    outcomeText("DoSnapshotSet", kProviderError, error.what()));

@@ -21,7 +21,7 @@ struct FileSpec {
   std::optional<std::u16string> path;  // nothing: a descriptor without a path
   std::u16string filespec;
   bool recursive = false;
-  std::u16string alternateLocation;  // where the files go at restore, if elsewhere
+  std::u16string alternateLocation{};  // where the files go at restore, if elsewhere
 };
 
 // How a writer's data is restored (IVssExamineWriterMetadata::GetRestoreMethod).
@@ -58,9 +58,9 @@ struct WriterSpec {
   std::vector<ComponentSpec> components;
   std::vector<FileSpec> excludes;
   std::vector<FailedComponentSpec> failedComponents;
-  std::optional<RestoreMethodSpec> restoreMethod;  // nothing: the writer declares none
-  std::vector<FileSpec> alternateLocations;        // the alternate location mappings
-  std::uint32_t backupSchema = 0;                  // VSS_BACKUP_SCHEMA flags
+  std::optional<RestoreMethodSpec> restoreMethod{};  // nothing: the writer declares none
+  std::vector<FileSpec> alternateLocations{};        // the alternate location mappings
+  std::uint32_t backupSchema = 0;                    // VSS_BACKUP_SCHEMA flags
 };
 
 // What a planned call does instead of answering: for the library's own tests,

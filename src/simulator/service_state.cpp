@@ -1,6 +1,7 @@
 #include "simulator/service_state.h"
 
 #include <new>
+#include <random>
 #include <stdexcept>
 
 #include "platform/platform.h"
@@ -128,28 +129,26 @@ void ServiceState::note(const std::string& call, std::string text) {
   record_.push_back({call, std::move(text)});
 }
 
-// Numbers and ids count up in each run, passing over those of persistent
-// copies that earlier runs left.
 int ServiceState::nextShadowCopyNumber() {
-  for (;;) {
-    int number = 0;
-    {
-      const std::lock_guard lock(mutex_);
-      number = ++shadowCopies_;
-    }
-    if (!snapshots_.deviceTaken(shadowCopyDeviceName(number))) return number;
-  }
+  const std::lock_guard lock(mutex_);
+  return ++shadowCopies_;
 }
 
-vss::Guid ServiceState::newIdentifier() {
-  for (;;) {
+vss::Guid ServiceState::newIdentifier(bool persistent) {
+  if (persistent) {
+    // Unique among every run that shares the copy folder, as a real
+    // server's are.
+    std::random_device random;
     vss::Guid id;
-    {
-      const std::lock_guard lock(mutex_);
-      id = {++identifiers_, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
-    }
-    if (!snapshots_.idTaken(id)) return id;
+    id.data1 = random();
+    id.data2 = static_cast<std::uint16_t>(random());
+    id.data3 = static_cast<std::uint16_t>((random() & 0x0FFF) | 0x4000);
+    for (std::uint8_t& byte : id.data4) byte = static_cast<std::uint8_t>(random());
+    id.data4[0] = static_cast<std::uint8_t>((id.data4[0] & 0x3F) | 0x80);
+    return id;
   }
+  const std::lock_guard lock(mutex_);
+  return {++identifiers_, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
 }
 
 void ServiceState::addShadowCopy(const std::u16string& device, const fs::path& directory) {

@@ -78,8 +78,9 @@ class ServiceState {
   // copy takes the lowest number free instead; see shadow_copy.h).
   int nextShadowCopyNumber();
   // A new snapshot or snapshot set id; they count up, so that records of the
-  // same scenario compare equal.
-  vss::Guid newIdentifier();
+  // same scenario compare equal. Those of persistent copies, which other runs
+  // meet, are random.
+  vss::Guid newIdentifier(bool persistent = false);
 
   // Makes a shadow copy's device name resolve to its directory, or stop doing so.
   void addShadowCopy(const std::u16string& device, const std::filesystem::path& directory);

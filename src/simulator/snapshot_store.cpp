@@ -60,7 +60,7 @@ std::optional<SnapshotProperties> readDescription(const fs::path& file) {
     const std::string directory = d.at("directory").get<std::string>();
     p.directory = fs::path(std::u8string(directory.begin(), directory.end()));
     return p;
-  } catch (const std::exception&) {
+  } catch (const json::exception&) {
     return std::nullopt;
   }
 }
@@ -94,9 +94,26 @@ void SnapshotStore::add(const SnapshotProperties& properties, std::unique_ptr<Sh
   entries_.push_back({properties, std::move(copy)});
 }
 
-bool SnapshotStore::remove(const platform::Guid& id) {
+bool SnapshotStore::end(const platform::Guid& id, std::u16string& device) noexcept {
+  std::unique_ptr<ShadowCopy> copy;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto entry = std::find_if(entries_.begin(), entries_.end(),
+                                    [&](const Entry& e) { return e.properties.id == id; });
+    if (entry == entries_.end() || (entry->properties.attributes & kPersistentAttribute) != 0) {
+      return false;
+    }
+    device = std::move(entry->properties.device);
+    copy = std::move(entry->copy);
+    entries_.erase(entry);
+  }
+  return true;  // the copy's files go with `copy`
+}
+
+SnapshotStore::Removed SnapshotStore::remove(const platform::Guid& id) {
   std::unique_ptr<ShadowCopy> copy;
   SnapshotProperties found;
+  Removed removed = Removed::kOfThisRun;
   {
     const std::lock_guard lock(mutex_);
     const auto entry = std::find_if(entries_.begin(), entries_.end(),
@@ -109,8 +126,9 @@ bool SnapshotStore::remove(const platform::Guid& id) {
       const std::vector<SnapshotProperties> left = leftInFolder();
       const auto other = std::find_if(left.begin(), left.end(),
                                       [&](const SnapshotProperties& p) { return p.id == id; });
-      if (other == left.end()) return false;
+      if (other == left.end()) return Removed::kNone;
       found = *other;
+      removed = Removed::kOfAnotherRun;
     }
   }
   if ((found.attributes & kPersistentAttribute) != 0 && !found.directory.empty()) {
@@ -119,7 +137,7 @@ bool SnapshotStore::remove(const platform::Guid& id) {
     ShadowCopy::removePersistent(found.directory);
   }
   copy.reset();  // a copy that is not persistent goes with its object
-  return true;
+  return removed;
 }
 
 std::vector<SnapshotProperties> SnapshotStore::leftInFolder() const {
@@ -127,24 +145,27 @@ std::vector<SnapshotProperties> SnapshotStore::leftInFolder() const {
   fs::path folder;
   try {
     folder = copyFolder().path;
-  } catch (const std::exception&) {
+  } catch (const fs::filesystem_error&) {
     return left;
   }
-  std::error_code error;
-  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
-       entry.increment(error)) {
-    const fs::path& file = entry->path();
-    if (file.extension() != kDescriptionSuffix) continue;
-    std::optional<SnapshotProperties> p = readDescription(file);
-    // A description whose copy is gone (its maker ended before handing it
-    // over, and the sweep took it) describes nothing.
-    std::error_code gone;
-    if (p && !p->directory.empty() && !fs::is_directory(p->directory, gone)) continue;
-    if (!p || std::any_of(entries_.begin(), entries_.end(),
-                          [&](const Entry& e) { return e.properties.id == p->id; })) {
-      continue;
+  // The overloads that throw: those that take an error code end the
+  // process when memory runs out.
+  try {
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+      const fs::path& file = entry.path();
+      if (file.extension() != kDescriptionSuffix) continue;
+      std::optional<SnapshotProperties> p = readDescription(file);
+      // A description whose copy is gone (its maker ended before handing it
+      // over, and the sweep took it) describes nothing.
+      if (!p || (!p->directory.empty() && !fs::is_directory(p->directory)) ||
+          std::any_of(entries_.begin(), entries_.end(),
+                      [&](const Entry& e) { return e.properties.id == p->id; })) {
+        continue;
+      }
+      left.push_back(std::move(*p));
     }
-    left.push_back(std::move(*p));
+  } catch (const fs::filesystem_error&) {
+    // A folder that cannot be read holds nothing this run can use.
   }
   std::sort(left.begin(), left.end(), [](const SnapshotProperties& a, const SnapshotProperties& b) {
     return a.created < b.created;
@@ -160,25 +181,16 @@ std::vector<SnapshotProperties> SnapshotStore::list() const {
   return all;
 }
 
+// This run's copies first: the folder is read only for a copy of another run.
 std::optional<SnapshotProperties> SnapshotStore::find(const platform::Guid& id) const {
-  for (SnapshotProperties& p : list()) {
+  const std::lock_guard lock(mutex_);
+  for (const Entry& entry : entries_) {
+    if (entry.properties.id == id) return entry.properties;
+  }
+  for (SnapshotProperties& p : leftInFolder()) {
     if (p.id == id) return std::move(p);
   }
   return std::nullopt;
-}
-
-bool SnapshotStore::idTaken(const platform::Guid& id) const {
-  for (const SnapshotProperties& p : list()) {
-    if (p.id == id || p.setId == id) return true;
-  }
-  return false;
-}
-
-bool SnapshotStore::deviceTaken(const std::u16string& device) const {
-  for (const SnapshotProperties& p : list()) {
-    if (p.device == device) return true;
-  }
-  return false;
 }
 
 }  // namespace frostcap::simulator

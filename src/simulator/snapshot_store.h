@@ -57,18 +57,18 @@ class SnapshotStore {
   // copy in name only). A persistent one (made with CopyOptions::persistent)
   // is handed over to the copy folder, described beside its files.
   void add(const SnapshotProperties& properties, std::unique_ptr<ShadowCopy> copy);
-  // Ends a copy: its files go. False when no copy has that id.
-  bool remove(const platform::Guid& id);
+  // Ends a copy of this run that is not persistent, as its object goes:
+  // without looking at the folder or allocating, so that it may run in a
+  // destructor. Its device name goes to `device`; false for no such copy.
+  bool end(const platform::Guid& id, std::u16string& device) noexcept;
+  // Ends a copy: its files go.
+  enum class Removed { kNone, kOfThisRun, kOfAnotherRun };
+  Removed remove(const platform::Guid& id);
 
   // Every copy this run made that exists, then the persistent copies other
   // runs left in the copy folder, in the order they were made.
   std::vector<SnapshotProperties> list() const;
   std::optional<SnapshotProperties> find(const platform::Guid& id) const;
-
-  // Whether an id or a device name is taken by a copy that exists, here or
-  // in the copy folder: new ones must differ.
-  bool idTaken(const platform::Guid& id) const;
-  bool deviceTaken(const std::u16string& device) const;
 
  private:
   struct Entry {

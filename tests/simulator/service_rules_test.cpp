@@ -179,6 +179,9 @@ const struct {
     {"accepted after SetBackupState", "InitializeForBackup SetBackupState", "SetContext(0)", 0},
     {"accepted in a context without writers", "InitializeForBackup SetContext(16)",
      "GatherWriterStatus", 0},
+    {"accepted in a context with writers without GatherWriterMetadata",
+     "InitializeForBackup SetContext(0) SetBackupState StartSnapshotSet AddToSnapshotSet",
+     "PrepareForBackup", 0},
 };
 
 TEST(ServiceRules, EachOutOfSequenceCallAnswersAsTheServiceDoesAndIsRecorded) {
