@@ -1,9 +1,14 @@
 #include "simulator/backup_components.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -73,13 +78,28 @@ std::string outcomeText(const std::string& call, Status result, const std::strin
          ")";
 }
 
+struct GuidLess {
+  bool operator()(const vss::Guid& a, const vss::Guid& b) const {
+    return std::memcmp(&a, &b, sizeof(vss::Guid)) < 0;
+  }
+};
+
 struct AddedComponent {
   vss::Guid instanceId;
   vss::Guid classId;
   std::uint32_t type = 0;
   std::u16string logicalPath;
   std::u16string name;
-  bool operator==(const AddedComponent&) const = default;
+};
+
+struct AddedLess {
+  bool operator()(const AddedComponent& a, const AddedComponent& b) const {
+    if (const int order = std::memcmp(&a.instanceId, &b.instanceId, sizeof(vss::Guid))) {
+      return order < 0;
+    }
+    if (const int order = std::memcmp(&a.classId, &b.classId, sizeof(vss::Guid))) return order < 0;
+    return std::tie(a.type, a.logicalPath, a.name) < std::tie(b.type, b.logicalPath, b.name);
+  }
 };
 
 // A volume of the object's set; once taken, the copy belongs to the service's
@@ -130,7 +150,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     backupStateSet_ = true;
     context_ = backup->context;
     for (const DocumentComponent& c : backup->components) {
-      added_.push_back({c.instanceId, c.classId, c.type, c.logicalPath, c.name});
+      added_.insert({c.instanceId, c.classId, c.type, c.logicalPath, c.name});
     }
     return status;
   }
@@ -176,6 +196,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (backupStateSet_) state_->assume(call, "accepted after SetBackupState");
     context_ = context;
     contextSet_ = true;
+    forgetWriters();
     return status;
   }
   Status disableWriterClasses(const std::vector<vss::Guid>& classIds) override {
@@ -209,7 +230,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterMetadataCount";
     Status status = state_->enter(call);
     if (failed(status) || failed(status = metadataReadable(call))) return status;
-    count = static_cast<std::uint32_t>(reportedWriters().size());
+    count = static_cast<std::uint32_t>(reportedWriters().writers.size());
     return status;
   }
   Status getWriterMetadata(std::uint32_t index, vss::Guid& instanceId,
@@ -217,7 +238,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterMetadata";
     Status status = state_->enter(call, std::to_string(index));
     if (failed(status) || failed(status = metadataReadable(call))) return status;
-    const auto writers = reportedWriters();
+    const auto& writers = reportedWriters().writers;
     if (index >= writers.size()) return kInvalidArgument;
     instanceId = writers[index]->instanceId;
     metadata = makeWriterMetadata(state_, *writers[index]);
@@ -241,9 +262,10 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (!progress_->metadataGathered) return state_->breach(call, rules::kComponentAfterMetadata);
     if (prepareRequested_) return state_->breach(call, rules::kComponentBeforePreparation);
     const AddedComponent component{instanceId, classId, type, logicalPath, name};
-    if (!writerHas(component)) return kObjectNotFound;
-    if (std::find(added_.begin(), added_.end(), component) != added_.end()) return kAlreadyExists;
-    added_.push_back(component);
+    if (!reportedWriters().offered.contains(component)) return kObjectNotFound;
+    if (!added_.insert(component).second) return kAlreadyExists;
+    addedNames_[instanceId].push_back(name);
+    document_.reset();
     return status;
   }
   Status setBackupSucceeded(const vss::Guid& instanceId, const vss::Guid& classId,
@@ -257,10 +279,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     // Requesters are told not to mark components after a failed snapshot,
     // but no status is documented for it.
     if (!progress_->setTaken) state_->assume(call, "accepted without shadow copies");
-    const AddedComponent component{instanceId, classId, type, logicalPath, name};
-    if (std::find(added_.begin(), added_.end(), component) == added_.end()) {
-      return kObjectNotFound;
-    }
+    if (!added_.contains({instanceId, classId, type, logicalPath, name})) return kObjectNotFound;
     return status;
   }
   Status startSnapshotSet(vss::Guid& snapshotSetId) override {
@@ -339,7 +358,11 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
                                   [&](const SnapshotEntry& s) { return s.id == snapshotId; });
     if (own != snapshots_.end() && (!progress_->setTaken || !own->taken)) return kObjectNotFound;
     const std::optional<SnapshotProperties> found = state_->snapshots().find(snapshotId);
-    if (!found || (own == snapshots_.end() && !inContext(context_, *found))) return kObjectNotFound;
+    // A copy the service deleted (its storage filled up) is no longer found.
+    if (!found || state_->snapshots().vanished(snapshotId) ||
+        (own == snapshots_.end() && !inContext(context_, *found))) {
+      return kObjectNotFound;
+    }
     properties = *found;
     return status;
   }
@@ -407,14 +430,14 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterStatusCount";
     Status status = state_->enter(call);
     if (failed(status) || failed(status = statusReadable(call))) return status;
-    count = static_cast<std::uint32_t>(reportedWriters().size());
+    count = static_cast<std::uint32_t>(reportedWriters().writers.size());
     return status;
   }
   Status getWriterStatus(std::uint32_t index, vss::WriterStatus& writerStatus) override {
     const std::string call = "GetWriterStatus";
     Status status = state_->enter(call, std::to_string(index));
     if (failed(status) || failed(status = statusReadable(call))) return status;
-    const auto writers = reportedWriters();
+    const auto& writers = reportedWriters().writers;
     if (index >= writers.size()) return kInvalidArgument;
     const WriterSpec& writer = *writers[index];
     writerStatus = {writer.instanceId, writer.classId, writer.name, writer.state, writer.status};
@@ -439,7 +462,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterComponents";
     Status status = state_->enter(call, std::to_string(index));
     if (failed(status) || failed(status = usable(call))) return status;
-    const auto writers = writersInDocument();
+    const auto& writers = writersInDocument();
     if (index >= writers.size()) return kInvalidArgument;
     components = makeWriterComponents(state_, *writers[index], componentsInBackup(*writers[index]));
     return status;
@@ -509,7 +532,10 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     Status status = state_->enter(call, arguments);
     if (failed(status) || failed(status = usable(call))) return status;
     if (ids.empty()) return kInvalidArgument;
-    if (!metadataRequested_) choose();
+    if (!metadataRequested_) {
+      choose();
+      forgetWriters();
+    }
     return status;
   }
 
@@ -519,7 +545,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (persistent()) return;
     std::u16string device;
     for (SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.taken && state_->snapshots().end(snapshot.id, device)) {
+      if (snapshot.taken && state_->snapshots().end(snapshot.id, device) && !device.empty()) {
         state_->removeShadowCopy(device);
       }
     }
@@ -550,7 +576,10 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   }
 
   // Copies every volume of the set; all or nothing. The copies then belong
-  // to the service's store.
+  // to the service's store. No two live copies share a device name: numbers
+  // a scenario volume names are skipped, and a copy whose name is live
+  // already (the same volume's own name, in another backup) fails the set. A
+  // volume whose provider maps no device (an empty name) leads nowhere.
   Status takeCopies() {
     std::vector<std::pair<SnapshotProperties, std::unique_ptr<ShadowCopy>>> made;
     try {
@@ -560,8 +589,11 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
         std::unique_ptr<ShadowCopy> copy;
         // A volume without files has a shadow copy in name only.
         if (!snapshot.volume->directory.empty()) {
-          copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number,
-                                              CopyOptions{{}, persistent()});
+          copy = std::make_unique<ShadowCopy>(
+              snapshot.volume->directory, number,
+              CopyOptions{[state = state_](int n) { return state->deviceNumberReserved(n); },
+                          persistent()});
+          if (snapshot.volume->vanishAfter) copy->vanishAfter(*snapshot.volume->vanishAfter);
         }
         SnapshotProperties properties;
         properties.id = snapshot.id;
@@ -578,8 +610,11 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
       }
       for (auto& [properties, copy] : made) {
         const std::filesystem::path directory = properties.directory;
+        if (!directory.empty() && !properties.device.empty() &&
+            !state_->addShadowCopy(properties.device, directory)) {
+          throw std::runtime_error("the device name " + text(properties.device) + " is in use");
+        }
         state_->snapshots().add(properties, std::move(copy));
-        if (!directory.empty()) state_->addShadowCopy(properties.device, directory);
       }
     } catch (const std::exception& error) {
       for (const auto& [properties, copy] : made) {
@@ -597,68 +632,74 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
 
   // The writers taking part: none in a context without writers, otherwise
   // those of the enabled classes (all when none were enabled), in scenario
-  // order.
-  std::vector<const WriterSpec*> reportedWriters() const {
+  // order; and their components, to look up. Made once for the object's
+  // context and classes, not per call, so that nothing grows faster than the
+  // writers and components listed.
+  struct Reported {
     std::vector<const WriterSpec*> writers;
-    if (!writersTakePart()) return writers;
+    std::set<AddedComponent, AddedLess> offered;
+  };
+  const Reported& reportedWriters() const {
+    if (reported_) return *reported_;
+    reported_.emplace();
+    if (!writersTakePart()) return *reported_;
+    std::set<vss::Guid, GuidLess> enabled;
+    if (enabledClasses_) enabled.insert(enabledClasses_->begin(), enabledClasses_->end());
     const auto among = [](const std::vector<vss::Guid>& ids, const vss::Guid& id) {
       return std::find(ids.begin(), ids.end(), id) != ids.end();
     };
     for (const WriterSpec& writer : state_->scenario().writers) {
-      if (enabledClasses_ && !among(*enabledClasses_, writer.classId)) continue;
+      if (enabledClasses_ && !enabled.contains(writer.classId)) continue;
       if (among(disabledClasses_, writer.classId) || among(disabledInstances_, writer.instanceId)) {
         continue;
       }
-      writers.push_back(&writer);
+      reported_->writers.push_back(&writer);
+      for (const ComponentSpec& c : writer.components) {
+        reported_->offered.insert(
+            {writer.instanceId, writer.classId, c.type, c.logicalPath, c.name});
+      }
     }
-    return writers;
+    return *reported_;
+  }
+  void forgetWriters() {
+    reported_.reset();
+    document_.reset();
   }
 
   // The writers with components in the backup's document, in the order the
   // service reports writers: GetWriterComponents counts these, not every
   // writer whose status it reports.
-  std::vector<const WriterSpec*> writersInDocument() const {
-    std::vector<const WriterSpec*> writers;
-    for (const WriterSpec* writer : reportedWriters()) {
-      if (!componentsInBackup(*writer).empty()) writers.push_back(writer);
+  const std::vector<const WriterSpec*>& writersInDocument() const {
+    if (document_) return *document_;
+    document_.emplace();
+    for (const WriterSpec* writer : reportedWriters().writers) {
+      if (addedNames_.contains(writer->instanceId) || !writer->failedComponents.empty()) {
+        document_->push_back(writer);
+      }
     }
-    return writers;
-  }
-
-  bool writerHas(const AddedComponent& wanted) const {
-    for (const WriterSpec* writer : reportedWriters()) {
-      if (writer->instanceId != wanted.instanceId || writer->classId != wanted.classId) continue;
-      return std::any_of(writer->components.begin(), writer->components.end(),
-                         [&](const ComponentSpec& component) {
-                           return component.type == wanted.type &&
-                                  component.logicalPath == wanted.logicalPath &&
-                                  component.name == wanted.name;
-                         });
-    }
-    return false;
+    return *document_;
   }
 
   // A writer's components in the backup: those added for it, each with the
   // failure the scenario gives it (none if it gives none), then any failed
   // components the scenario names that were not added.
   std::vector<FailedComponentSpec> componentsInBackup(const WriterSpec& writer) const {
+    std::map<std::u16string, const FailedComponentSpec*> failures;
+    for (const FailedComponentSpec& failed : writer.failedComponents) {
+      failures.emplace(failed.name, &failed);
+    }
     std::vector<FailedComponentSpec> components;
-    const auto failureOf = [&](const std::u16string& name) {
-      const auto found =
-          std::find_if(writer.failedComponents.begin(), writer.failedComponents.end(),
-                       [&](const FailedComponentSpec& failed) { return failed.name == name; });
-      return found == writer.failedComponents.end() ? vss::ComponentFailure{} : found->failure;
-    };
-    for (const AddedComponent& component : added_) {
-      if (component.instanceId == writer.instanceId) {
-        components.push_back({component.name, failureOf(component.name)});
+    std::set<std::u16string> names;
+    if (const auto added = addedNames_.find(writer.instanceId); added != addedNames_.end()) {
+      for (const std::u16string& name : added->second) {
+        const auto failure = failures.find(name);
+        components.push_back(
+            {name, failure == failures.end() ? vss::ComponentFailure{} : failure->second->failure});
+        names.insert(name);
       }
     }
     for (const FailedComponentSpec& failed : writer.failedComponents) {
-      if (std::none_of(components.begin(), components.end(),
-                       [&](const FailedComponentSpec& c) { return c.name == failed.name; })) {
-        components.push_back(failed);
-      }
+      if (names.insert(failed.name).second) components.push_back(failed);
     }
     return components;
   }
@@ -679,8 +720,13 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   std::vector<vss::Guid> disabledClasses_;
   std::vector<vss::Guid> disabledInstances_;
   vss::Guid setId_;
+  // reportedWriters() and writersInDocument(), made when first asked for.
+  mutable std::optional<Reported> reported_;
+  mutable std::optional<std::vector<const WriterSpec*>> document_;
   bool metadataRequested_ = false;
-  std::vector<AddedComponent> added_;
+  std::set<AddedComponent, AddedLess> added_;
+  // The names of the components added, by writer instance, in their order.
+  std::map<vss::Guid, std::vector<std::u16string>, GuidLess> addedNames_;
   bool setStarted_ = false;
   bool prepareRequested_ = false;
   bool snapshotRequested_ = false;

@@ -103,7 +103,12 @@ bool SnapshotStore::end(const platform::Guid& id, std::u16string& device) noexce
     if (entry == entries_.end() || (entry->properties.attributes & kPersistentAttribute) != 0) {
       return false;
     }
-    device = std::move(entry->properties.device);
+    // Only a copy with files has its device name mapped to them.
+    if (entry->properties.directory.empty()) {
+      device.clear();
+    } else {
+      device = std::move(entry->properties.device);
+    }
     copy = std::move(entry->copy);
     entries_.erase(entry);
   }
@@ -191,6 +196,14 @@ std::optional<SnapshotProperties> SnapshotStore::find(const platform::Guid& id) 
     if (p.id == id) return std::move(p);
   }
   return std::nullopt;
+}
+
+bool SnapshotStore::vanished(const platform::Guid& id) const {
+  const std::lock_guard lock(mutex_);
+  for (const Entry& entry : entries_) {
+    if (entry.properties.id == id) return entry.copy && entry.copy->vanished();
+  }
+  return false;
 }
 
 }  // namespace frostcap::simulator

@@ -59,7 +59,8 @@ class SnapshotStore {
   void add(const SnapshotProperties& properties, std::unique_ptr<ShadowCopy> copy);
   // Ends a copy of this run that is not persistent, as its object goes:
   // without looking at the folder or allocating, so that it may run in a
-  // destructor. Its device name goes to `device`; false for no such copy.
+  // destructor. The device name mapped to its files goes to `device` (empty
+  // for a copy in name only); false for no such copy.
   bool end(const platform::Guid& id, std::u16string& device) noexcept;
   // Ends a copy: its files go.
   enum class Removed { kNone, kOfThisRun, kOfAnotherRun };
@@ -69,6 +70,8 @@ class SnapshotStore {
   // runs left in the copy folder, in the order they were made.
   std::vector<SnapshotProperties> list() const;
   std::optional<SnapshotProperties> find(const platform::Guid& id) const;
+  // Whether this run's copy was deleted by the service (its storage filled up).
+  bool vanished(const platform::Guid& id) const;
 
  private:
   struct Entry {
