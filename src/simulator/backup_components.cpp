@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "simulator/documents.h"
 #include "simulator/rules.h"
 #include "simulator/shadow_copy.h"
 #include "simulator/volume_names.h"
@@ -23,6 +24,31 @@
 
 namespace frostcap::simulator {
 namespace {
+
+// The contexts SetContext takes: VSS_CTX_BACKUP, _FILE_SHARE_BACKUP,
+// _NAS_ROLLBACK, _APP_ROLLBACK, _CLIENT_ACCESSIBLE, _CLIENT_ACCESSIBLE_WRITERS
+// and _ALL, the first six optionally with the attributes a requester may add
+// (transportable, rollback recovery, TxF recovery).
+bool isContext(std::int32_t context) {
+  constexpr std::int32_t kAddable = vss::kAttributeTransportable | 0x800000 | 0x2000000;
+  if (context == vss::kContextAll) return true;
+  switch (context & ~kAddable) {
+    case 0x00:
+    case 0x10:
+    case 0x19:
+    case 0x09:
+    case 0x1D:
+    case 0x0D:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Where an object of VSS_CTX_ALL sees every copy, others see their context's.
+bool inContext(std::int32_t context, const SnapshotProperties& copy) {
+  return context == vss::kContextAll || copy.context == context;
+}
 
 std::string text(std::u16string_view value) { return recordText(value); }
 std::string text(const vss::Guid& value) { return recordText(value); }
@@ -58,11 +84,11 @@ struct AddedLess {
   }
 };
 
+// A volume of the object's set; once taken, the copy belongs to the service's
+// store, where DeleteSnapshots may end it before the object goes.
 struct SnapshotEntry {
   vss::Guid id;
   const Volume* volume = nullptr;
-  std::u16string device;             // set once the copy exists
-  std::unique_ptr<ShadowCopy> copy;  // none for a volume without files
   bool taken = false;
 };
 
@@ -92,41 +118,77 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     initialized_ = true;
     return call.status();
   }
+  Status initializeFromDocument(const std::u16string& document) override {
+    Call call(*state_, "InitializeForBackup", "document");
+    if (!call.admit(rules::kInitializeOnce, !initialized_)) return call.status();
+    const std::optional<BackupDocument> backup = readBackupComponentsDocument(document);
+    if (!backup) return vss::kInvalidXmlDocument;
+    initialized_ = true;
+    backupState_ = {backup->selectComponents, backup->bootable, backup->backupType,
+                    backup->partialFileSupport};
+    backupStateSet_ = true;
+    context_ = backup->context;
+    for (const DocumentComponent& c : backup->components) {
+      added_.insert({c.instanceId, c.classId, c.type, c.logicalPath, c.name});
+    }
+    return call.status();
+  }
+  Status saveAsXml(std::u16string& document) override {
+    Call call = enter("SaveAsXML");
+    if (call.refused()) return call.status();
+    BackupDocument backup{backupState_.selectComponents,
+                          backupState_.bootable,
+                          backupState_.type,
+                          backupState_.partial,
+                          context_,
+                          std::nullopt,
+                          {},
+                          {}};
+    if (setStarted_) backup.snapshotSetId = setId_;
+    for (const SnapshotEntry& snapshot : snapshots_) backup.snapshotIds.push_back(snapshot.id);
+    for (const AddedComponent& c : added_) {
+      backup.components.push_back({c.instanceId, c.classId, c.type, c.logicalPath, c.name});
+    }
+    document = backupComponentsDocument(backup);
+    return call.status();
+  }
   Status setBackupState(bool selectComponents, bool bootable, std::uint32_t type,
                         bool partial) override {
     Call call = enter("SetBackupState", flag(selectComponents) + "," + flag(bootable) + "," +
                                             std::to_string(type) + "," + flag(partial));
     if (call.refused()) return call.status();
     if (type > vss::kBackupTypeOther) return vss::kInvalidArgument;
-    // The documented order sets the context first; nothing says the other
-    // order is refused.
-    if (!contextSet_) state_->assume(call.name(), "accepted before SetContext");
+    backupState_ = {selectComponents, bootable, type, partial};
     backupStateSet_ = true;
     return call.status();
   }
   Status setContext(std::int32_t context) override {
     Call call = enter("SetContext", std::to_string(context));
     if (!call.admit(rules::kContextOnce, !contextSet_)) return call.status();
-    // Persistent copies would outlive the simulation; only backup contexts,
-    // whose copies end with the backup, are offered.
-    if ((context & vss::kAttributePersistent) != 0) return vss::kUnsupportedContext;
+    if (!isContext(context)) return vss::kInvalidArgument;
+    // The documented order sets the context first; nothing says the other
+    // order is refused. Without SetContext the context is VSS_CTX_BACKUP.
+    if (backupStateSet_) state_->assume(call.name(), "accepted after SetBackupState");
     context_ = context;
     contextSet_ = true;
     forgetWriters();
     return call.status();
   }
+  Status disableWriterClasses(const std::vector<vss::Guid>& classIds) override {
+    return chooseWriters("DisableWriterClasses", classIds, [&] {
+      disabledClasses_.insert(disabledClasses_.end(), classIds.begin(), classIds.end());
+    });
+  }
+  Status disableWriterInstances(const std::vector<vss::Guid>& instanceIds) override {
+    return chooseWriters("DisableWriterInstances", instanceIds, [&] {
+      disabledInstances_.insert(disabledInstances_.end(), instanceIds.begin(), instanceIds.end());
+    });
+  }
   Status enableWriterClasses(const std::vector<vss::Guid>& classIds) override {
-    std::string arguments;
-    for (const vss::Guid& id : classIds) arguments += (arguments.empty() ? "" : ",") + text(id);
-    Call call = enter("EnableWriterClasses", arguments);
-    if (call.refused()) return call.status();
-    if (classIds.empty()) return vss::kInvalidArgument;
-    // Documented to have no effect once the metadata is being gathered.
-    if (metadataRequested_) return call.status();
-    if (!enabledClasses_) enabledClasses_.emplace();
-    enabledClasses_->insert(enabledClasses_->end(), classIds.begin(), classIds.end());
-    forgetWriters();
-    return call.status();
+    return chooseWriters("EnableWriterClasses", classIds, [&] {
+      if (!enabledClasses_) enabledClasses_.emplace();
+      enabledClasses_->insert(enabledClasses_->end(), classIds.begin(), classIds.end());
+    });
   }
   Status gatherWriterMetadata(std::unique_ptr<vss::Async>& async) override {
     Call call = enter("GatherWriterMetadata");
@@ -187,29 +249,38 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   }
   Status startSnapshotSet(vss::Guid& snapshotSetId) override {
     Call call = enter("StartSnapshotSet");
-    if (!call.admit(rules::kOneSet, !setStarted_)) return call.status();
+    if (!call.admit(rules::kOneSet, !setStarted_) ||
+        !call.admit(rules::kNoSetInAllContexts, context_ != vss::kContextAll)) {
+      return call.status();
+    }
     setStarted_ = true;
-    snapshotSetId = state_->newIdentifier();
+    snapshotSetId = setId_ = state_->newIdentifier(persistent());
     return call.status();
   }
   Status addToSnapshotSet(const std::u16string& volumePath, const vss::Guid& providerId,
                           vss::Guid& snapshotId) override {
     Call call = enter("AddToSnapshotSet", text(volumePath) + "," + text(providerId));
+    const Volume* volume = state_->findVolume(volumePath);
     if (!call.admit(rules::kSetStarted, setStarted_) ||
-        !call.admit(rules::kSetOpen, !snapshotRequested_)) {
+        !call.admit(rules::kSetOpen, !snapshotRequested_) ||
+        !call.admit(rules::kVolumeNameForm,
+                    hasVolumeNameForm(volumePath, volume ? volume->name : u""))) {
       return call.status();
     }
-    const std::u16string key = volumeKey(volumePath);
-    const auto& volumes = state_->scenario().volumes;
-    const auto volume = std::find_if(volumes.begin(), volumes.end(),
-                                     [&](const Volume& v) { return volumeKey(v.name) == key; });
-    if (volume == volumes.end()) return vss::kObjectNotFound;
+    if (volume == nullptr) return vss::kObjectNotFound;
     if (std::any_of(snapshots_.begin(), snapshots_.end(),
-                    [&](const SnapshotEntry& s) { return s.volume == &*volume; })) {
+                    [&](const SnapshotEntry& s) { return s.volume == volume; })) {
       return vss::kObjectAlreadyExists;
     }
-    snapshotId = state_->newIdentifier();
-    snapshots_.push_back({snapshotId, &*volume, {}, nullptr});
+    if (!call.admit(rules::kVolumesPerSet, snapshots_.size() < vss::kMaxVolumesPerSet)) {
+      return call.status();
+    }
+    // The system's provider makes no transportable copies.
+    if ((context_ & vss::kAttributeTransportable) != 0) {
+      return vss::kVolumeNotSupportedByProvider;
+    }
+    snapshotId = state_->newIdentifier(persistent());
+    snapshots_.push_back({snapshotId, volume, false});
     return call.status();
   }
   Status prepareForBackup(std::unique_ptr<vss::Async>& async) override {
@@ -219,6 +290,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
         !call.admit(rules::kSetStarted, setStarted_)) {
       return call.status();
     }
+    assumeWritersUngathered(call.name());
     prepareRequested_ = true;
     return start(call, async, &Progress::prepared);
   }
@@ -229,20 +301,80 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
         !call.admit(rules::kPreparedFirst, !writersTakePart() || progress_->prepared)) {
       return call.status();
     }
+    assumeWritersUngathered(call.name());
     snapshotRequested_ = true;
     return start(call, async, &Progress::setTaken, [&] { return takeCopies(); });
   }
   Status getSnapshotProperties(const vss::Guid& snapshotId, std::u16string& device) override {
+    SnapshotProperties properties;
+    const Status status = snapshotProperties(snapshotId, properties);
+    if (!failed(status)) device = properties.device;
+    return status;
+  }
+  Status snapshotProperties(const vss::Guid& snapshotId, SnapshotProperties& properties) override {
     Call call = enter("GetSnapshotProperties", text(snapshotId));
     if (call.refused()) return call.status();
-    const auto snapshot = std::find_if(snapshots_.begin(), snapshots_.end(),
-                                       [&](const SnapshotEntry& s) { return s.id == snapshotId; });
-    // A copy the service deleted (its storage filled up) is no longer found.
-    if (snapshot == snapshots_.end() || !progress_->setTaken || !snapshot->taken ||
-        (snapshot->copy && snapshot->copy->vanished())) {
+    // A copy of this object's own set exists once the set has been waited for.
+    const auto own = std::find_if(snapshots_.begin(), snapshots_.end(),
+                                  [&](const SnapshotEntry& s) { return s.id == snapshotId; });
+    if (own != snapshots_.end() && (!progress_->setTaken || !own->taken)) {
       return vss::kObjectNotFound;
     }
-    device = snapshot->device;
+    const std::optional<SnapshotProperties> found = state_->snapshots().find(snapshotId);
+    // A copy the service deleted (its storage filled up) is no longer found.
+    if (!found || state_->snapshots().vanished(snapshotId) ||
+        (own == snapshots_.end() && !inContext(context_, *found))) {
+      return vss::kObjectNotFound;
+    }
+    properties = *found;
+    return call.status();
+  }
+  Status query(const vss::Guid& queriedId, std::uint32_t queriedType, std::uint32_t returnedType,
+               std::vector<SnapshotProperties>& snapshots) override {
+    Call call = enter("Query", text(queriedId) + "," + std::to_string(queriedType) + "," +
+                                   std::to_string(returnedType));
+    if (call.refused()) return call.status();
+    if (queriedId != vss::Guid{} || queriedType != vss::kObjectNone ||
+        (returnedType != vss::kObjectSnapshot && returnedType != vss::kObjectProvider)) {
+      return vss::kInvalidArgument;
+    }
+    if (returnedType == vss::kObjectProvider) return call.status();
+    for (SnapshotProperties& copy : state_->snapshots().list()) {
+      if (inContext(context_, copy)) snapshots.push_back(std::move(copy));
+    }
+    return call.status();
+  }
+  Status deleteSnapshots(const vss::Guid& id, std::uint32_t type, bool force, std::int32_t& deleted,
+                         vss::Guid& notDeleted) override {
+    Call call = enter("DeleteSnapshots", text(id) + "," + std::to_string(type) + "," + flag(force));
+    if (call.refused()) return call.status();
+    deleted = 0;
+    notDeleted = {};
+    if (type != vss::kObjectSnapshotSet && type != vss::kObjectSnapshot) {
+      return vss::kInvalidArgument;
+    }
+    for (const SnapshotProperties& copy : state_->snapshots().list()) {
+      if (!inContext(context_, copy) ||
+          (type == vss::kObjectSnapshotSet ? copy.setId : copy.id) != id) {
+        continue;
+      }
+      // Only this run's copies have their device names mapped here.
+      if (state_->snapshots().remove(copy.id) == SnapshotStore::Removed::kOfThisRun) {
+        state_->removeShadowCopy(copy.device);
+      }
+      ++deleted;
+    }
+    return deleted == 0 ? vss::kObjectNotFound : call.status();
+  }
+  Status isVolumeSupported(const vss::Guid& providerId, const std::u16string& volume,
+                           bool& supported) override {
+    Call call = enter("IsVolumeSupported", text(volume) + "," + text(providerId));
+    const Volume* named = state_->findVolume(volume);
+    if (!call.admit(rules::kVolumeNameForm, hasVolumeNameForm(volume, named ? named->name : u""))) {
+      return call.status();
+    }
+    if (named == nullptr) return vss::kObjectNotFound;
+    supported = (context_ & vss::kAttributeTransportable) == 0;
     return call.status();
   }
   Status gatherWriterStatus(std::unique_ptr<vss::Async>& async) override {
@@ -300,6 +432,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   Status abortBackup() override {
     Call call = enter("AbortBackup");
     if (call.refused()) return call.status();
+    // Copies already made end, unless persistent.
     removeCopies();
     aborted_ = true;
     return call.status();
@@ -330,11 +463,47 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   }
 
   bool writersTakePart() const { return (context_ & vss::kAttributeNoWriters) == 0; }
+  bool persistent() const {
+    return context_ != vss::kContextAll && (context_ & vss::kAttributePersistent) != 0;
+  }
 
-  void removeCopies() {
+  // Writers would take part but were never asked for their metadata. The
+  // documentation says the call fails; requesters that image whole volumes,
+  // widely deployed, make it and succeed, so the model accepts it.
+  void assumeWritersUngathered(const std::string& call) {
+    if (!writersTakePart() || metadataRequested_) return;
+    state_->assume(call,
+                   "accepted in a context with writers without GatherWriterMetadata, which "
+                   "https://learn.microsoft.com/windows/win32/vss/shadow-copy-creation-details "
+                   "says fails; deployed imaging requesters make this call");
+  }
+
+  // EnableWriterClasses, DisableWriterClasses and DisableWriterInstances:
+  // `choose` changes which writers take part, as long as the metadata has
+  // not been asked for; they are documented to have no effect after that.
+  template <typename Choose>
+  Status chooseWriters(const std::string& name, const std::vector<vss::Guid>& ids, Choose choose) {
+    std::string arguments;
+    for (const vss::Guid& id : ids) arguments += (arguments.empty() ? "" : ",") + text(id);
+    Call call = enter(name, arguments);
+    if (call.refused()) return call.status();
+    if (ids.empty()) return vss::kInvalidArgument;
+    if (!metadataRequested_) {
+      choose();
+      forgetWriters();
+    }
+    return call.status();
+  }
+
+  // The object's copies end with it, unless persistent; so do they when the
+  // backup is aborted. Nothing here allocates: it runs in the destructor.
+  void removeCopies() noexcept {
+    if (persistent()) return;
+    std::u16string device;
     for (SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.copy && snapshot.taken) state_->removeShadowCopy(snapshot.device);
-      snapshot.copy.reset();
+      if (snapshot.taken && state_->snapshots().end(snapshot.id, device) && !device.empty()) {
+        state_->removeShadowCopy(device);
+      }
     }
   }
 
@@ -362,43 +531,58 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     return call.status();
   }
 
-  // Copies every volume of the set; all or nothing. No two live copies share
-  // a device name: numbers a scenario volume names are skipped, and a copy
-  // whose name is live already (the same volume's own name, in another
-  // backup) fails the set. A volume whose provider maps no device (an empty
-  // name) leads nowhere.
+  // Copies every volume of the set; all or nothing. The copies then belong
+  // to the service's store. No two live copies share a device name: numbers
+  // a scenario volume names are skipped, and a copy whose name is live
+  // already (the same volume's own name, in another backup) fails the set. A
+  // volume whose provider maps no device (an empty name) leads nowhere.
   Status takeCopies() {
+    std::vector<std::pair<SnapshotProperties, std::unique_ptr<ShadowCopy>>> made;
     try {
+      const std::int64_t created = timestampNow();
       for (SnapshotEntry& snapshot : snapshots_) {
         const int number = state_->nextShadowCopyNumber();
+        std::unique_ptr<ShadowCopy> copy;
         // A volume without files has a shadow copy in name only.
         if (!snapshot.volume->directory.empty()) {
-          snapshot.copy = std::make_unique<ShadowCopy>(
+          copy = std::make_unique<ShadowCopy>(
               snapshot.volume->directory, number,
-              CopyOptions{[state = state_](int n) { return state->deviceNumberReserved(n); }});
+              CopyOptions{[state = state_](int n) { return state->deviceNumberReserved(n); },
+                          persistent()});
+          if (snapshot.volume->vanishAfter) copy->vanishAfter(*snapshot.volume->vanishAfter);
         }
-        snapshot.device = snapshot.volume->device.value_or(
-            snapshot.copy ? snapshot.copy->deviceName() : shadowCopyDeviceName(number));
-        if (snapshot.copy && !snapshot.device.empty() &&
-            !state_->addShadowCopy(snapshot.device, snapshot.copy->directory())) {
-          snapshot.copy.reset();
-          throw std::runtime_error("the device name " + text(snapshot.device) + " is in use");
+        SnapshotProperties properties;
+        properties.id = snapshot.id;
+        properties.setId = setId_;
+        properties.context = context_;
+        properties.attributes = context_;
+        properties.setCount = static_cast<std::int32_t>(snapshots_.size());
+        properties.volumeName = state_->volumeGuidPath(*snapshot.volume);
+        properties.device = snapshot.volume->device.value_or(copy ? copy->deviceName()
+                                                                  : shadowCopyDeviceName(number));
+        properties.created = created;
+        if (copy) properties.directory = copy->directory();
+        made.emplace_back(std::move(properties), std::move(copy));
+      }
+      for (auto& [properties, copy] : made) {
+        const std::filesystem::path directory = properties.directory;
+        if (!directory.empty() && !properties.device.empty() &&
+            !state_->addShadowCopy(properties.device, directory)) {
+          throw std::runtime_error("the device name " + text(properties.device) + " is in use");
         }
-        snapshot.taken = true;
-        if (snapshot.copy && snapshot.volume->vanishAfter) {
-          snapshot.copy->vanishAfter(*snapshot.volume->vanishAfter);
-        }
+        state_->snapshots().add(properties, std::move(copy));
       }
     } catch (const std::exception& error) {
-      removeCopies();
-      for (SnapshotEntry& snapshot : snapshots_) {
-        snapshot.device.clear();
-        snapshot.taken = false;
+      for (const auto& [properties, copy] : made) {
+        if (state_->snapshots().remove(properties.id) == SnapshotStore::Removed::kOfThisRun) {
+          state_->removeShadowCopy(properties.device);
+        }
       }
       state_->note("DoSnapshotSet.Result",
                    outcomeText("DoSnapshotSet", vss::kUnexpectedProviderError, error.what()));
       return vss::kUnexpectedProviderError;
     }
+    for (SnapshotEntry& snapshot : snapshots_) snapshot.taken = true;
     return Status{0};
   }
 
@@ -417,8 +601,14 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (!writersTakePart()) return *reported_;
     std::set<vss::Guid, GuidLess> enabled;
     if (enabledClasses_) enabled.insert(enabledClasses_->begin(), enabledClasses_->end());
+    const auto among = [](const std::vector<vss::Guid>& ids, const vss::Guid& id) {
+      return std::find(ids.begin(), ids.end(), id) != ids.end();
+    };
     for (const WriterSpec& writer : state_->scenario().writers) {
       if (enabledClasses_ && !enabled.contains(writer.classId)) continue;
+      if (among(disabledClasses_, writer.classId) || among(disabledInstances_, writer.instanceId)) {
+        continue;
+      }
       reported_->writers.push_back(&writer);
       for (const ComponentSpec& c : writer.components) {
         reported_->offered.insert(
@@ -475,7 +665,17 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   bool contextSet_ = false;
   std::int32_t context_ = 0;  // VSS_CTX_BACKUP until set
   bool backupStateSet_ = false;
+  struct BackupState {
+    bool selectComponents = false;
+    bool bootable = false;
+    std::uint32_t type = 0;
+    bool partial = false;
+  };
+  BackupState backupState_;
   std::optional<std::vector<vss::Guid>> enabledClasses_;
+  std::vector<vss::Guid> disabledClasses_;
+  std::vector<vss::Guid> disabledInstances_;
+  vss::Guid setId_;
   // reportedWriters() and writersInDocument(), made when first asked for.
   mutable std::optional<Reported> reported_;
   mutable std::optional<std::vector<const WriterSpec*>> document_;

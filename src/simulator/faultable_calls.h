@@ -70,6 +70,19 @@ inline constexpr std::string_view kFaultableCalls[] = {
     "BackupComplete.QueryStatus",
     "BackupComplete.Result",
     "AbortBackup",
+    // Calls of requesters other than the library; appended, so that the
+    // fuzzer's seeds keep naming the calls they name.
+    "DisableWriterClasses",
+    "DisableWriterInstances",
+    "Query",
+    "DeleteSnapshots",
+    "IsVolumeSupported",
+    "IsVolumeSnapshotted",
+    "GetRestoreMethod",
+    "GetAlternateLocationMapping",
+    "GetBackupSchema",
+    "GetAlternateLocation",
+    "GetBackupTypeMask",
 };
 
 inline bool isFaultableCall(std::string_view call) {

@@ -87,6 +87,17 @@ inline constexpr Rule kStatusGathered{"writer status gathered and waited for", k
 // Nothing goes on after AbortBackup.
 inline constexpr Rule kNotAborted{"no call after AbortBackup", kBadState,
                                   FROSTCAP_VSS_PAGE("abortbackup")};
+// A volume is named with its trailing backslash: "C:" names no volume.
+inline constexpr Rule kVolumeNameForm{"volume name with its trailing backslash",
+                                      vss::kObjectNotFound, FROSTCAP_VSS_PAGE("addtosnapshotset")};
+// A set holds at most 64 volumes.
+inline constexpr Rule kVolumesPerSet{"at most 64 volumes per snapshot set",
+                                     vss::kMaximumVolumesReached,
+                                     FROSTCAP_VSS_PAGE("addtosnapshotset")};
+// VSS_CTX_ALL serves queries and deletion, never a new snapshot set.
+inline constexpr Rule kNoSetInAllContexts{
+    "no snapshot set in VSS_CTX_ALL", kBadState,
+    "https://learn.microsoft.com/windows/win32/api/vss/ne-vss-vss_snapshot_context"};
 
 #undef FROSTCAP_VSS_PAGE
 

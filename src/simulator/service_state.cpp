@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -27,6 +28,29 @@ fs::path relativeHostPath(std::u16string_view rest) {
 
 ServiceState::ServiceState(Scenario scenario) : scenario_(std::move(scenario)) {
   for (const FaultSpec& fault : scenario_.faults) plan(fault);
+  std::uint32_t made = 0;
+  for (const Volume& volume : scenario_.volumes) {
+    std::optional<std::u16string> known = systemVolumeGuidPath(volume.name);
+    volumeGuidPaths_.push_back(known ? *known : madeUpVolumeGuidPath(++made));
+  }
+}
+
+const WriterSpec& ServiceState::keep(WriterSpec writer) {
+  const std::lock_guard lock(mutex_);
+  return kept_.emplace_back(std::move(writer));
+}
+
+const Volume* ServiceState::findVolume(std::u16string_view name) const {
+  const std::u16string key = volumeKey(name);
+  for (std::size_t i = 0; i < scenario_.volumes.size(); ++i) {
+    const Volume& volume = scenario_.volumes[i];
+    if (volumeKey(volume.name) == key || volumeKey(volumeGuidPaths_[i]) == key) return &volume;
+  }
+  return nullptr;
+}
+
+const std::u16string& ServiceState::volumeGuidPath(const Volume& volume) const {
+  return volumeGuidPaths_[static_cast<std::size_t>(&volume - scenario_.volumes.data())];
 }
 
 void ServiceState::plan(const FaultSpec& fault) {
@@ -134,7 +158,19 @@ bool ServiceState::deviceNumberReserved(int number) const {
                      [&](const Volume& v) { return v.device && volumeKey(*v.device) == device; });
 }
 
-vss::Guid ServiceState::newIdentifier() {
+vss::Guid ServiceState::newIdentifier(bool persistent) {
+  if (persistent) {
+    // Unique among every run that shares the copy folder, as a real
+    // server's are.
+    std::random_device random;
+    vss::Guid id;
+    id.data1 = random();
+    id.data2 = static_cast<std::uint16_t>(random());
+    id.data3 = static_cast<std::uint16_t>((random() & 0x0FFF) | 0x4000);
+    for (std::uint8_t& byte : id.data4) byte = static_cast<std::uint8_t>(random());
+    id.data4[0] = static_cast<std::uint8_t>((id.data4[0] & 0x3F) | 0x80);
+    return id;
+  }
   const std::lock_guard lock(mutex_);
   return {++identifiers_, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
 }
@@ -158,7 +194,10 @@ std::optional<fs::path> ServiceState::hostPath(std::u16string_view path) const {
     best = rest->empty() ? directory : directory / relativeHostPath(*rest);
     bestLength = name.size();
   };
-  for (const Volume& volume : scenario_.volumes) consider(volume.name, volume.directory);
+  for (std::size_t i = 0; i < scenario_.volumes.size(); ++i) {
+    consider(scenario_.volumes[i].name, scenario_.volumes[i].directory);
+    consider(volumeGuidPaths_[i], scenario_.volumes[i].directory);
+  }
   const std::lock_guard lock(mutex_);
   for (const auto& [device, directory] : liveCopies_) consider(device, directory);
   return best;

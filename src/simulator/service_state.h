@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include "simulator/rules.h"
 #include "simulator/scenario.h"
 #include "simulator/simulation.h"
+#include "simulator/snapshot_store.h"
 #include "status/status.h"
 
 namespace frostcap::simulator {
@@ -57,6 +59,22 @@ class ServiceState {
   // Valid while no call is being made on another thread.
   const std::vector<RecordEntry>& record() const { return record_; }
 
+  // A writer read from a document, kept for as long as the objects over it.
+  const WriterSpec& keep(WriterSpec writer);
+
+  // The shadow copies that exist, of this run and persistent ones of others.
+  SnapshotStore& snapshots() { return snapshots_; }
+
+  // The scenario's volume that `name` names, in any form the service takes:
+  // the name the scenario gives it (a drive letter or a mounted folder), or
+  // its volume GUID path; null for none. Trailing separators are compared as
+  // the scenario writes them, not dropped.
+  const Volume* findVolume(std::u16string_view name) const;
+  // The volume GUID path of a scenario volume: where the system knows the
+  // volume (under Wine, a drive of the prefix) the system's, otherwise one
+  // the model makes up, \\?\Volume{...}\, stable within a scenario.
+  const std::u16string& volumeGuidPath(const Volume& volume) const;
+
   // The number of the next shadow copy: 1, 2, ... per simulation, skipping
   // reserved numbers (under Wine a copy takes the lowest number free instead;
   // see shadow_copy.h).
@@ -65,8 +83,9 @@ class ServiceState {
   // own: the service then never hands that name out.
   bool deviceNumberReserved(int number) const;
   // A new snapshot or snapshot set id; they count up, so that records of the
-  // same scenario compare equal.
-  vss::Guid newIdentifier();
+  // same scenario compare equal. Those of persistent copies, which other runs
+  // meet, are random.
+  vss::Guid newIdentifier(bool persistent = false);
 
   // Makes a shadow copy's device name resolve to its directory, or stop doing
   // so. False, changing nothing, when a live copy has that name already.
@@ -93,6 +112,9 @@ class ServiceState {
   int shadowCopies_ = 0;
   std::uint32_t identifiers_ = 0;
   std::map<std::u16string, std::filesystem::path> liveCopies_;
+  std::vector<std::u16string> volumeGuidPaths_;  // one per scenario volume
+  SnapshotStore snapshots_;
+  std::deque<WriterSpec> kept_;
 };
 
 // One call as the service takes it: entered in the record with its arguments

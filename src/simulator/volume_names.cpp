@@ -1,5 +1,7 @@
 #include "simulator/volume_names.h"
 
+#include <algorithm>
+
 namespace frostcap::simulator {
 namespace {
 
@@ -34,6 +36,21 @@ std::optional<std::u16string_view> pathBelow(std::u16string_view path, std::u16s
   if (!rest.empty() && !isSeparator(rest.front())) return std::nullopt;
   while (!rest.empty() && isSeparator(rest.front())) rest.remove_prefix(1);
   return rest;
+}
+
+bool hasVolumeNameForm(std::u16string_view name, std::u16string_view scenarioName) {
+  if (!name.empty() && isSeparator(name.back())) return true;
+  return name.size() == scenarioName.size() &&
+         std::equal(name.begin(), name.end(), scenarioName.begin(),
+                    [](char16_t a, char16_t b) { return foldUnit(a) == foldUnit(b); });
+}
+
+std::u16string madeUpVolumeGuidPath(std::uint32_t n) {
+  static constexpr char16_t kDigits[] = u"0123456789abcdef";
+  std::u16string number(8, u'0');
+  for (auto digit = number.rbegin(); digit != number.rend(); ++digit, n >>= 4)
+    *digit = kDigits[n & 0xF];
+  return u"\\\\?\\Volume{" + number + u"-5353-4d4f-8000-000000000000}\\";
 }
 
 }  // namespace frostcap::simulator

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "simulator/documents.h"
 #include "vss/constants.h"
 
 namespace frostcap::simulator {
@@ -12,6 +13,9 @@ namespace {
 
 using vss::kAsyncPending;
 using vss::kInvalidArgument;
+constexpr Status kFalse = 1;  // S_FALSE
+// VSS_FSBT_ALL_BACKUP_REQUIRED | VSS_FSBT_ALL_SNAPSHOT_REQUIRED
+constexpr std::uint32_t kAllBackupsAndSnapshotsRequired = 0x0F0F;
 
 // An operation whose work was done when it started; it counts as finished,
 // and says so, only once it has been waited on, as the real one may still be
@@ -44,7 +48,7 @@ class SimulatedAsync final : public vss::Async, HandedOut {
   bool waited_ = false;
 };
 
-class SimulatedFileDescriptor final : public vss::FileDescriptor, HandedOut {
+class SimulatedFileDescriptor final : public ModelFileDescriptor, HandedOut {
  public:
   SimulatedFileDescriptor(StatePtr state, const FileSpec& file)
       : HandedOut(std::move(state)), file_(file) {}
@@ -57,6 +61,13 @@ class SimulatedFileDescriptor final : public vss::FileDescriptor, HandedOut {
   }
   Status getRecursive(bool& recursive) override {
     return answer("GetRecursive", recursive, [&] { return file_.recursive; });
+  }
+  Status getAlternateLocation(std::u16string& location) override {
+    return answer("GetAlternateLocation", location, [&] { return file_.alternateLocation; });
+  }
+  // Writers that say nothing of it need every kind of backup and copy.
+  Status getBackupTypeMask(std::uint32_t& mask) override {
+    return answer("GetBackupTypeMask", mask, [] { return kAllBackupsAndSnapshotsRequired; });
   }
 
  private:
@@ -125,7 +136,7 @@ class SimulatedMetadataComponent final : public vss::WriterMetadataComponent, Ha
   const ComponentSpec& component_;
 };
 
-class SimulatedMetadata final : public vss::WriterMetadata, HandedOut {
+class SimulatedMetadata final : public ModelWriterMetadata, HandedOut {
  public:
   SimulatedMetadata(StatePtr state, const WriterSpec& writer)
       : HandedOut(std::move(state)), writer_(writer) {}
@@ -155,6 +166,28 @@ class SimulatedMetadata final : public vss::WriterMetadata, HandedOut {
                       std::unique_ptr<vss::WriterMetadataComponent>& component) override {
     return elementAt<SimulatedMetadataComponent>(state_, "GetComponent", index, writer_.components,
                                                  component);
+  }
+  Status getRestoreMethod(RestoreMethodSpec& method, std::uint32_t& mappings) override {
+    const Call call(*state_, "GetRestoreMethod", recordText(writer_.name));
+    if (call.refused()) return call.status();
+    mappings = static_cast<std::uint32_t>(writer_.alternateLocations.size());
+    if (!writer_.restoreMethod) return kFalse;
+    method = *writer_.restoreMethod;
+    return call.status();
+  }
+  Status getAlternateLocationMapping(std::uint32_t index,
+                                     std::unique_ptr<vss::FileDescriptor>& mapping) override {
+    return fileAt(state_, "GetAlternateLocationMapping", index, writer_.alternateLocations,
+                  mapping);
+  }
+  Status getBackupSchema(std::uint32_t& schema) override {
+    return answer(
+        "GetBackupSchema", schema, [&] { return writer_.backupSchema; }, recordText(writer_.name));
+  }
+  Status saveAsXml(std::u16string& document) override {
+    return answer(
+        "SaveAsXML", document, [&] { return writerMetadataDocument(writer_); },
+        recordText(writer_.name));
   }
 
  private:
@@ -234,7 +267,7 @@ std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status r
                                           std::move(finished));
 }
 
-std::unique_ptr<vss::WriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer) {
+std::unique_ptr<ModelWriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer) {
   return std::make_unique<SimulatedMetadata>(std::move(state), writer);
 }
 

@@ -6,6 +6,7 @@
 // model and the library cannot drift apart on a number; code that includes
 // the platform's headers uses their names instead.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "status/status.h"
@@ -26,6 +27,12 @@ inline constexpr Status kObjectAlreadyExists =
     detail::code(0x8004230D);  // VSS_E_OBJECT_ALREADY_EXISTS
 inline constexpr Status kUnexpectedProviderError =
     detail::code(0x8004230F);  // VSS_E_UNEXPECTED_PROVIDER_ERROR
+inline constexpr Status kVolumeNotSupportedByProvider =
+    detail::code(0x8004230E);  // VSS_E_VOLUME_NOT_SUPPORTED_BY_PROVIDER
+inline constexpr Status kInvalidXmlDocument =
+    detail::code(0x80042311);  // VSS_E_INVALID_XML_DOCUMENT
+inline constexpr Status kMaximumVolumesReached =
+    detail::code(0x80042312);  // VSS_E_MAXIMUM_NUMBER_OF_VOLUMES_REACHED
 inline constexpr Status kSnapshotSetInProgress =
     detail::code(0x80042316);  // VSS_E_SNAPSHOT_SET_IN_PROGRESS
 inline constexpr Status kUnsupportedContext =
@@ -43,11 +50,22 @@ inline constexpr std::uint32_t kBackupTypeIncremental = 2;  // VSS_BT_INCREMENTA
 inline constexpr std::uint32_t kBackupTypeOther = 6;        // VSS_BT_OTHER, the last there is
 
 // Contexts, and the attributes they are made of.
-inline constexpr std::int32_t kContextBackup = 0x0;         // VSS_CTX_BACKUP
-inline constexpr std::int32_t kAttributePersistent = 0x01;  // VSS_VOLSNAP_ATTR_PERSISTENT
-inline constexpr std::int32_t kAttributeNoWriters = 0x10;   // VSS_VOLSNAP_ATTR_NO_WRITERS
+inline constexpr std::int32_t kContextBackup = 0x0;            // VSS_CTX_BACKUP
+inline constexpr std::int32_t kAttributePersistent = 0x01;     // VSS_VOLSNAP_ATTR_PERSISTENT
+inline constexpr std::int32_t kAttributeNoWriters = 0x10;      // VSS_VOLSNAP_ATTR_NO_WRITERS
+inline constexpr std::int32_t kAttributeTransportable = 0x20;  // VSS_VOLSNAP_ATTR_TRANSPORTABLE
 inline constexpr std::int32_t kContextFileShareBackup =
-    kAttributeNoWriters;  // VSS_CTX_FILE_SHARE_BACKUP
+    kAttributeNoWriters;                         // VSS_CTX_FILE_SHARE_BACKUP
+inline constexpr std::int32_t kContextAll = -1;  // VSS_CTX_ALL
+
+// Object types of Query and DeleteSnapshots.
+inline constexpr std::uint32_t kObjectNone = 1;         // VSS_OBJECT_NONE
+inline constexpr std::uint32_t kObjectSnapshotSet = 2;  // VSS_OBJECT_SNAPSHOT_SET
+inline constexpr std::uint32_t kObjectSnapshot = 3;     // VSS_OBJECT_SNAPSHOT
+inline constexpr std::uint32_t kObjectProvider = 4;     // VSS_OBJECT_PROVIDER
+
+// The most volumes one snapshot set may hold.
+inline constexpr std::size_t kMaxVolumesPerSet = 64;
 
 // Writer states.
 inline constexpr std::int32_t kWriterStateStable = 1;  // VSS_WS_STABLE

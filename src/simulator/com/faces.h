@@ -22,6 +22,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "simulator/backup_components.h"
 #include "simulator/com/run.h"
@@ -37,6 +38,19 @@ inline vss::Guid fromWindows(const GUID& id) { return std::bit_cast<vss::Guid>(i
 inline std::u16string fromWide(const wchar_t* text) {
   return text != nullptr ? std::u16string(reinterpret_cast<const char16_t*>(text))
                          : std::u16string();
+}
+
+// Runs `body` so that no exception reaches a COM caller: the status it
+// returns, or the one the exception stands for.
+template <typename Body>
+HRESULT guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 class FaceObject {
@@ -76,13 +90,29 @@ class FaceObject {
       run_.misuse(std::string(call) + " on a released " + name_);
       return E_UNEXPECTED;
     }
-    try {
-      return body();
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_UNEXPECTED;
-    }
+    return guarded(std::forward<Body>(body));
+  }
+
+  // A document the model writes (SaveAsXML), handed out as a BSTR.
+  template <typename Write>
+  HRESULT documentOut(const char* call, BSTR* document, Write write) noexcept {
+    return forward(call, [&]() -> HRESULT {
+      if (document == nullptr) return E_INVALIDARG;
+      *document = nullptr;
+      std::u16string text;
+      const Status status = write(text);
+      if (!failed(status)) *document = string(text);
+      return status;
+    });
+  }
+
+  // A method the model does not play: recorded, so that the record shows
+  // where a requester stopped, and answered E_NOTIMPL.
+  HRESULT notPlayed(const char* call) noexcept {
+    return forward(call, [&]() -> HRESULT {
+      run_.simulation().note(call, std::string(name_) + "::" + call + ": not played, E_NOTIMPL");
+      return E_NOTIMPL;
+    });
   }
 
   // Runs a call that gives one value: E_POINTER without a place for it,
@@ -187,6 +217,20 @@ IVssExamineWriterMetadata* makeWriterMetadataFace(Run& run,
 // its IUnknown one vtable pointer further on, as the service lays it out.
 IVssWriterComponentsExt* makeWriterComponentsFace(
     Run& run, std::unique_ptr<vss::WriterComponents> components);
+
+// The system's software provider, the one provider the model plays.
+inline constexpr GUID kSystemProvider = {
+    0xb5946137, 0x7b9f, 0x4925, {0xaf, 0x80, 0x51, 0xab, 0xd6, 0x0b, 0x20, 0xd5}};
+
+// Fills a record as the service does, with strings from task memory that
+// VssFreeSnapshotPropertiesInternal takes back. Throws std::bad_alloc,
+// leaving the record as it was.
+void fillSnapshotProperties(Run& run, VSS_SNAPSHOT_PROP& properties,
+                            const SnapshotProperties& described);
+
+// What Query hands out: the copies given, or with `providers` the one
+// provider the model plays.
+IVssEnumObject* makeEnumFace(Run& run, bool providers, std::vector<SnapshotProperties> snapshots);
 
 // What VssFreeSnapshotPropertiesInternal does: frees the strings of
 // properties the face handed out and takes them off their run's ledger. A
