@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "backup/selection.h"
+#include "selection/selection.h"
 #include "catalogue/catalogue.h"
 #include "frame/await_async.h"
 #include "frame/messages.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "backup/selection.h"
-#include "backup/writer_pairing.h"
+#include "selection/selection.h"
+#include "selection/writer_pairing.h"
 #include "frame/await_async.h"
 #include "frame/guard.h"
 #include "frame/messages.h"

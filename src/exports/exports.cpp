@@ -14,7 +14,7 @@
 
 #include "backup/completion.h"
 #include "backup/preparation.h"
-#include "backup/selection.h"
+#include "selection/selection.h"
 #include "backup/snapshot_set.h"
 #include "catalogue/catalogue.h"
 #include "frame/guard.h"

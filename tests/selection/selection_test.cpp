@@ -1,7 +1,7 @@
 // Storing the host's selections and the rules that compare them with what
 // writers report.
 
-#include "backup/selection.h"
+#include "selection/selection.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "backup/selection.h"
+#include "selection/selection.h"
 
 #include <algorithm>
 #include <cwctype>

@@ -1,4 +1,4 @@
-#include "backup/writer_pairing.h"
+#include "selection/writer_pairing.h"
 
 #include <iterator>
 
