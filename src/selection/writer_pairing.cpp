@@ -1,10 +1,36 @@
 #include "selection/writer_pairing.h"
 
-#include <iterator>
+#include <memory>
 
-#include "platform/platform.h"
+#include "frame/await_async.h"
+#include "frame/messages.h"
 
 namespace frostcap {
+
+StepResult countWriterEntries(vss::BackupComponents& service, std::uint32_t& count) {
+  const Status status = service.getWriterMetadataCount(count);
+  if (failed(status)) return callFailure(messages::label::kGetWriterMetadataCount, status);
+  return StepResult::success();
+}
+
+StepResult visitWriterEntry(vss::BackupComponents& service, std::uint32_t position,
+                            const VisitWriterEntry& visit) {
+  vss::Guid instanceId;
+  std::unique_ptr<vss::WriterMetadata> metadata;
+  const Status status =
+      vss::obtained(service.getWriterMetadata(position, instanceId, metadata), metadata);
+  if (failed(status)) return callFailure(messages::label::kGetWriterMetadata, status);
+  return visit(WriterEntry{position, instanceId, *metadata});
+}
+
+StepResult visitWriterEntries(vss::BackupComponents& service, std::uint32_t count,
+                              const VisitWriterEntry& visit) {
+  for (std::uint32_t position = 0; position < count; ++position) {
+    const StepResult result = visitWriterEntry(service, position, visit);
+    if (!result.ok) return result;
+  }
+  return StepResult::success();
+}
 
 std::optional<vss::WriterIdentity> askIdentity(vss::WriterMetadata& metadata) {
   vss::WriterIdentity identity;
@@ -12,22 +38,18 @@ std::optional<vss::WriterIdentity> askIdentity(vss::WriterMetadata& metadata) {
   return identity;
 }
 
-std::vector<const std::vector<ComponentRecord>*> selectionsOfEntry(
-    const Snapshot& snapshot, std::size_t position,
+std::vector<const SelectedWriter*> writersOfEntry(
+    const Snapshot& snapshot, std::uint32_t position,
     const std::optional<vss::WriterIdentity>& identity) {
-  std::vector<const std::vector<ComponentRecord>*> lists;
-  if (!identity) {
-    if (position < snapshot.writerSelections.size()) {
-      lists.push_back(
-          &std::next(snapshot.writerSelections.begin(), static_cast<std::ptrdiff_t>(position))
-               ->second);
+  std::vector<const SelectedWriter*> writers;
+  std::size_t index = 0;
+  for (const auto& [writerId, writer] : snapshot.selectedWriters) {
+    if (identity ? writer.classId == identity->classId : index == position) {
+      writers.push_back(&writer);
     }
-    return lists;
+    ++index;
   }
-  for (const auto& [writerId, selections] : snapshot.writerSelections) {
-    if (platform::parseGuid(writerId) == identity->classId) lists.push_back(&selections);
-  }
-  return lists;
+  return writers;
 }
 
 }  // namespace frostcap

@@ -150,9 +150,10 @@ RoadRun drive(const Road& road, const std::optional<Fault>& fault) {
   RoadRun run;
   frostcap_snapshot* handle = frostcap_snapshot_new();
   road.configure(handle);
-  for (const auto& [writerId, selections] : handle->state.writerSelections) {
-    run.firstSelections.push_back(selections.empty() ? std::nullopt
-                                                     : std::optional(selections.front()));
+  for (const auto& [writerId, writer] : handle->state.selectedWriters) {
+    run.firstSelections.push_back(writer.selections.empty()
+                                      ? std::nullopt
+                                      : std::optional(writer.selections.front().component));
   }
   bool phaseFailed = false;
   for (const Step step : road.steps) {
