@@ -1,8 +1,19 @@
 # What `cmake --install` lays out for hosts: the header, the shared library
 # (on Windows with its import libraries and the .def file), the frostcap
 # command, a CMake package, a pkg-config file and the documentation. The rest
-# of the build (the static core, the simulated service, tests, benchmarks,
-# fuzzers) is for developing the library and stays in the build tree.
+# of the build (the static core, tests, benchmarks, fuzzers) is for developing
+# the library and stays in the build tree.
+#
+# The simulated service for host developers' own tests is the component
+# `sim`, installed only when asked for (`cmake --install DIR --component sim`):
+# libfrostcap-sim with frostcap_sim.h, the target frostcap::sim, frostcap-sim.pc
+# and, for Windows, the model's vssapi.dll in a folder of its own. It never
+# goes into the release archive, which holds what runs backups.
+#
+# The headers for C and C++ hosts beside frostcap.h (frostcap_host.h with the
+# generated frostcap_token_texts.h, frostcap_requester.h, frostcap.hpp) are
+# the component `headers`, also installed only when asked for, so that the
+# release archive stays what it is; the developer archive holds them.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -58,6 +69,44 @@ endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/frostcap.pc.in ${frostcap_packaging_dir}/frostcap.pc
   @ONLY)
 install(FILES ${frostcap_packaging_dir}/frostcap.pc DESTINATION ${pc_dir})
+
+install(FILES
+  ${PROJECT_SOURCE_DIR}/include/frostcap_host.h ${PROJECT_SOURCE_DIR}/include/frostcap_token_texts.h
+  ${PROJECT_SOURCE_DIR}/include/frostcap_requester.h ${PROJECT_SOURCE_DIR}/include/frostcap.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT headers EXCLUDE_FROM_ALL)
+
+set_target_properties(frostcap_sim PROPERTIES EXPORT_NAME sim)
+install(TARGETS frostcap_sim EXPORT frostcapSimTargets COMPONENT sim EXCLUDE_FROM_ALL
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/frostcap_sim.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim EXCLUDE_FROM_ALL)
+install(EXPORT frostcapSimTargets NAMESPACE frostcap:: DESTINATION ${FROSTCAP_INSTALL_CMAKEDIR}
+  COMPONENT sim EXCLUDE_FROM_ALL)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/frostcap-sim.pc.in
+  ${frostcap_packaging_dir}/frostcap-sim.pc @ONLY)
+install(FILES ${frostcap_packaging_dir}/frostcap-sim.pc DESTINATION ${pc_dir}
+  COMPONENT sim EXCLUDE_FROM_ALL)
+if(WIN32)
+  # In a folder of its own: beside a program on real Windows it would stand in
+  # for the system's service. Wine takes it when it lies beside the program
+  # and WINEDLLOVERRIDES=vssapi=n says so.
+  install(FILES $<TARGET_FILE:frostcap_vssapi>
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/frostcap-model COMPONENT sim EXCLUDE_FROM_ALL)
+endif()
+
+# The same file for the build tree, so that the bindings' own tests (Go's cgo
+# through `#cgo pkg-config`) find the simulated service where it was built.
+set(FROSTCAP_PC_PREFIX ${PROJECT_BINARY_DIR})
+set(FROSTCAP_PC_LIBDIR $<TARGET_FILE_DIR:frostcap_sim>)
+set(FROSTCAP_PC_INCLUDEDIR ${PROJECT_SOURCE_DIR}/include)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/frostcap-sim.pc.in
+  ${frostcap_packaging_dir}/build-tree/frostcap-sim.pc.in @ONLY)
+file(GENERATE OUTPUT ${frostcap_packaging_dir}/build-tree/frostcap-sim.pc
+  INPUT ${frostcap_packaging_dir}/build-tree/frostcap-sim.pc.in)
+set(FROSTCAP_BUILD_TREE_PKG_CONFIG_PATH ${frostcap_packaging_dir}/build-tree)
 
 # The docs keep their folder, so that the README's links still lead to them.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE

@@ -7,6 +7,13 @@
 # packs it as OUTPUT_DIR/frostcap-<version>-<PLATFORM>.zip, one top folder of
 # the same name holding the installed tree. Only what the install rules lay
 # out goes in, never anything else of the build tree.
+#
+# With -DDEVELOPER=ON it packs the developer archive instead,
+# frostcap-<version>-<PLATFORM>-dev.zip: the same tree plus the install
+# components `headers` (the headers for C and C++ hosts) and `sim` (the
+# library over the simulated service, its header, CMake target and pkg-config
+# file, and for Windows the model's vssapi.dll), for host developers' own
+# tests. The release archive never holds any of these.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/version.cmake)
 
@@ -16,7 +23,11 @@ foreach(variable BUILD_DIR OUTPUT_DIR PLATFORM)
   endif()
 endforeach()
 get_filename_component(output_dir "${OUTPUT_DIR}" ABSOLUTE)
-set(staging ${output_dir}/release-staging)
+set(suffix "")
+if(DEVELOPER)
+  set(suffix -dev)
+endif()
+set(staging ${output_dir}/release-staging${suffix})
 
 file(REMOVE_RECURSE ${staging})
 execute_process(
@@ -25,10 +36,21 @@ execute_process(
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "installing ${BUILD_DIR} failed")
 endif()
+if(DEVELOPER)
+  foreach(component headers sim)
+    execute_process(
+      COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${staging}/tree --strip
+        --component ${component}
+      OUTPUT_QUIET RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "installing the component ${component} of ${BUILD_DIR} failed")
+    endif()
+  endforeach()
+endif()
 
 # Named after the version of the header it ships.
 frostcap_read_version(${staging}/tree/include/frostcap.h version)
-set(name frostcap-${version}-${PLATFORM})
+set(name frostcap-${version}-${PLATFORM}${suffix})
 file(RENAME ${staging}/tree ${staging}/${name})
 file(REMOVE ${output_dir}/${name}.zip)
 execute_process(

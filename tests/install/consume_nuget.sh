@@ -65,4 +65,17 @@ grep -qxF 'mount path: \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopy1\' "$work/
   grep -qxF 'file: C:\Data\Mail\mailbox.edb' "$work/consumer.out" &&
   grep -q '^writer told: SetBackupSucceeded(.*,Mailbox Database,true)$' "$work/consumer.out" ||
   fail "the consumer printed something else"
+
+# The .NET first-backup guide's program (docs/first-backup-dotnet.md), built
+# against the package's assembly: it reads the component's five files inside
+# the copy and tells the writers of a successful backup.
+mcs -nologo -sdk:4.5 -warnaserror+ -r:"$app/Frostcap.dll" -out:"$app/first_backup.exe" \
+  "$root/examples/first-backup/dotnet/FirstBackup.cs"
+FROSTCAP_SIM_SCENARIO=$root/examples/two-writers.json FROSTCAP_SIM_RECORD=$work/first_backup.jsonl \
+  mono "$app/first_backup.exe" >"$work/first_backup.out" || fail "the first-backup program exited with $?"
+[[ $(grep -c ' bytes read inside the copy$' "$work/first_backup.out") -eq 5 &&
+  $(tail -n 1 "$work/first_backup.out") == "backup succeeded" ]] &&
+  grep -q '"text":"SetBackupSucceeded([^"]*true)' "$work/first_backup.jsonl" &&
+  ! grep -q '"text":"SetBackupSucceeded([^"]*false)' "$work/first_backup.jsonl" ||
+  fail "the first-backup program did not back up the component: $(cat "$work/first_backup.out")"
 echo "Frostcap $version: the package's layout is NuGet's, and its assembly takes a snapshot"

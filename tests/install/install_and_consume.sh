@@ -30,17 +30,8 @@ done
 consumer=$(cd "$(dirname "$0")/consumer" && pwd)
 prefix=$work/prefix
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-# Runs a step with its output in a log, shown only when the step fails.
-logged() {
-  local log=$work/$1.log
-  shift
-  "$@" >"$log" 2>&1 || { cat "$log" >&2; fail "$* (log: $log)"; }
-}
+# shellcheck source=steps.sh
+source "$(dirname "$0")/steps.sh"
 
 rm -rf "$work"
 mkdir -p "$work"

@@ -3,8 +3,7 @@
 package native
 
 /*
-#cgo CFLAGS: -I${SRCDIR}/../../../../include
-#cgo LDFLAGS: -lfrostcap-sim
+#cgo pkg-config: frostcap-sim
 #include "frostcap_sim.h"
 */
 import "C"
