@@ -1,4 +1,5 @@
-# What `cmake --install` lays out for hosts: the header, the shared library
+# What `cmake --install` lays out for hosts: the header with the header-only
+# helpers for C and C++ hosts beside it, the shared library
 # (on Windows with its import libraries and the .def file), the frostcap
 # command, a CMake package, a pkg-config file and the documentation. The rest
 # of the build (the static core, tests, benchmarks, fuzzers) is for developing
@@ -10,10 +11,6 @@
 # and, for Windows, the model's vssapi.dll in a folder of its own. It never
 # goes into the release archive, which holds what runs backups.
 #
-# The headers for C and C++ hosts beside frostcap.h (frostcap_host.h with the
-# generated frostcap_token_texts.h, frostcap_requester.h, frostcap.hpp) are
-# the component `headers`, also installed only when asked for, so that the
-# release archive stays what it is; the developer archive holds them.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -25,7 +22,13 @@ install(TARGETS frostcap EXPORT frostcapTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/frostcap.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# frostcap.h is the whole contract; the others only spare hosts boilerplate
+# (string literals, message texts, the requester set-up, a C++ owner).
+install(FILES
+  ${PROJECT_SOURCE_DIR}/include/frostcap.h
+  ${PROJECT_SOURCE_DIR}/include/frostcap_host.h ${PROJECT_SOURCE_DIR}/include/frostcap_token_texts.h
+  ${PROJECT_SOURCE_DIR}/include/frostcap_requester.h ${PROJECT_SOURCE_DIR}/include/frostcap.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(WIN32)
   # Microsoft's linker reads frostcap.lib; other toolchains can make their own
   # import library from the .def file.
@@ -69,11 +72,6 @@ endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/frostcap.pc.in ${frostcap_packaging_dir}/frostcap.pc
   @ONLY)
 install(FILES ${frostcap_packaging_dir}/frostcap.pc DESTINATION ${pc_dir})
-
-install(FILES
-  ${PROJECT_SOURCE_DIR}/include/frostcap_host.h ${PROJECT_SOURCE_DIR}/include/frostcap_token_texts.h
-  ${PROJECT_SOURCE_DIR}/include/frostcap_requester.h ${PROJECT_SOURCE_DIR}/include/frostcap.hpp
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT headers EXCLUDE_FROM_ALL)
 
 set_target_properties(frostcap_sim PROPERTIES EXPORT_NAME sim)
 install(TARGETS frostcap_sim EXPORT frostcapSimTargets COMPONENT sim EXCLUDE_FROM_ALL

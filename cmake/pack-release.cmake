@@ -10,10 +10,9 @@
 #
 # With -DDEVELOPER=ON it packs the developer archive instead,
 # frostcap-<version>-<PLATFORM>-dev.zip: the same tree plus the install
-# components `headers` (the headers for C and C++ hosts) and `sim` (the
-# library over the simulated service, its header, CMake target and pkg-config
+# component `sim` (the library over the simulated service, its header, CMake target and pkg-config
 # file, and for Windows the model's vssapi.dll), for host developers' own
-# tests. The release archive never holds any of these.
+# tests. The release archive never holds it.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/version.cmake)
 
@@ -37,15 +36,13 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "installing ${BUILD_DIR} failed")
 endif()
 if(DEVELOPER)
-  foreach(component headers sim)
-    execute_process(
-      COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${staging}/tree --strip
-        --component ${component}
-      OUTPUT_QUIET RESULT_VARIABLE rc)
-    if(NOT rc EQUAL 0)
-      message(FATAL_ERROR "installing the component ${component} of ${BUILD_DIR} failed")
-    endif()
-  endforeach()
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${staging}/tree --strip
+      --component sim
+    OUTPUT_QUIET RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "installing the component sim of ${BUILD_DIR} failed")
+  endif()
 endif()
 
 # Named after the version of the header it ships.

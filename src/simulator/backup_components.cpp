@@ -1,9 +1,14 @@
 #include "simulator/backup_components.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -40,13 +45,28 @@ std::string outcomeText(const std::string& call, Status result, const std::strin
          ")";
 }
 
+struct GuidLess {
+  bool operator()(const vss::Guid& a, const vss::Guid& b) const {
+    return std::memcmp(&a, &b, sizeof(vss::Guid)) < 0;
+  }
+};
+
 struct AddedComponent {
   vss::Guid instanceId;
   vss::Guid classId;
   std::uint32_t type = 0;
   std::u16string logicalPath;
   std::u16string name;
-  bool operator==(const AddedComponent&) const = default;
+};
+
+struct AddedLess {
+  bool operator()(const AddedComponent& a, const AddedComponent& b) const {
+    if (const int order = std::memcmp(&a.instanceId, &b.instanceId, sizeof(vss::Guid))) {
+      return order < 0;
+    }
+    if (const int order = std::memcmp(&a.classId, &b.classId, sizeof(vss::Guid))) return order < 0;
+    return std::tie(a.type, a.logicalPath, a.name) < std::tie(b.type, b.logicalPath, b.name);
+  }
 };
 
 struct SnapshotEntry {
@@ -107,6 +127,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if ((context & kPersistentAttribute) != 0) return kUnsupportedContext;
     context_ = context;
     contextSet_ = true;
+    forgetWriters();
     return status;
   }
   Status enableWriterClasses(const std::vector<vss::Guid>& classIds) override {
@@ -120,6 +141,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (metadataRequested_) return status;
     if (!enabledClasses_) enabledClasses_.emplace();
     enabledClasses_->insert(enabledClasses_->end(), classIds.begin(), classIds.end());
+    forgetWriters();
     return status;
   }
   Status gatherWriterMetadata(std::unique_ptr<vss::Async>& async) override {
@@ -137,7 +159,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterMetadataCount";
     Status status = state_->enter(call);
     if (failed(status) || failed(status = metadataReadable(call))) return status;
-    count = static_cast<std::uint32_t>(reportedWriters().size());
+    count = static_cast<std::uint32_t>(reportedWriters().writers.size());
     return status;
   }
   Status getWriterMetadata(std::uint32_t index, vss::Guid& instanceId,
@@ -145,7 +167,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterMetadata";
     Status status = state_->enter(call, std::to_string(index));
     if (failed(status) || failed(status = metadataReadable(call))) return status;
-    const auto writers = reportedWriters();
+    const auto& writers = reportedWriters().writers;
     if (index >= writers.size()) return kInvalidArgument;
     instanceId = writers[index]->instanceId;
     metadata = makeWriterMetadata(state_, *writers[index]);
@@ -169,9 +191,10 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (!progress_->metadataGathered) return state_->breach(call, rules::kComponentAfterMetadata);
     if (prepareRequested_) return state_->breach(call, rules::kComponentBeforePreparation);
     const AddedComponent component{instanceId, classId, type, logicalPath, name};
-    if (!writerHas(component)) return kObjectNotFound;
-    if (std::find(added_.begin(), added_.end(), component) != added_.end()) return kAlreadyExists;
-    added_.push_back(component);
+    if (!reportedWriters().offered.contains(component)) return kObjectNotFound;
+    if (!added_.insert(component).second) return kAlreadyExists;
+    addedNames_[instanceId].push_back(name);
+    document_.reset();
     return status;
   }
   Status setBackupSucceeded(const vss::Guid& instanceId, const vss::Guid& classId,
@@ -185,10 +208,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     // Requesters are told not to mark components after a failed snapshot,
     // but no status is documented for it.
     if (!progress_->setTaken) state_->assume(call, "accepted without shadow copies");
-    const AddedComponent component{instanceId, classId, type, logicalPath, name};
-    if (std::find(added_.begin(), added_.end(), component) == added_.end()) {
-      return kObjectNotFound;
-    }
+    if (!added_.contains({instanceId, classId, type, logicalPath, name})) return kObjectNotFound;
     return status;
   }
   Status startSnapshotSet(vss::Guid& snapshotSetId) override {
@@ -252,7 +272,9 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (failed(status) || failed(status = usable(call))) return status;
     const auto snapshot = std::find_if(snapshots_.begin(), snapshots_.end(),
                                        [&](const SnapshotEntry& s) { return s.id == snapshotId; });
-    if (snapshot == snapshots_.end() || !progress_->setTaken || !snapshot->taken) {
+    // A copy the service deleted (its storage filled up) is no longer found.
+    if (snapshot == snapshots_.end() || !progress_->setTaken || !snapshot->taken ||
+        (snapshot->copy && snapshot->copy->vanished())) {
       return kObjectNotFound;
     }
     device = snapshot->device;
@@ -273,14 +295,14 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterStatusCount";
     Status status = state_->enter(call);
     if (failed(status) || failed(status = statusReadable(call))) return status;
-    count = static_cast<std::uint32_t>(reportedWriters().size());
+    count = static_cast<std::uint32_t>(reportedWriters().writers.size());
     return status;
   }
   Status getWriterStatus(std::uint32_t index, vss::WriterStatus& writerStatus) override {
     const std::string call = "GetWriterStatus";
     Status status = state_->enter(call, std::to_string(index));
     if (failed(status) || failed(status = statusReadable(call))) return status;
-    const auto writers = reportedWriters();
+    const auto& writers = reportedWriters().writers;
     if (index >= writers.size()) return kInvalidArgument;
     const WriterSpec& writer = *writers[index];
     writerStatus = {writer.instanceId, writer.classId, writer.name, writer.state, writer.status};
@@ -305,7 +327,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "GetWriterComponents";
     Status status = state_->enter(call, std::to_string(index));
     if (failed(status) || failed(status = usable(call))) return status;
-    const auto writers = writersInDocument();
+    const auto& writers = writersInDocument();
     if (index >= writers.size()) return kInvalidArgument;
     components = makeWriterComponents(state_, *writers[index], componentsInBackup(*writers[index]));
     return status;
@@ -352,7 +374,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
 
   void removeCopies() {
     for (SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.copy) state_->removeShadowCopy(snapshot.device);
+      if (snapshot.copy && snapshot.taken) state_->removeShadowCopy(snapshot.device);
       snapshot.copy.reset();
     }
   }
@@ -381,18 +403,32 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     return status;
   }
 
-  // Copies every volume of the set; all or nothing.
+  // Copies every volume of the set; all or nothing. No two live copies share
+  // a device name: numbers a scenario volume names are skipped, and a copy
+  // whose name is live already (the same volume's own name, in another
+  // backup) fails the set. A volume whose provider maps no device (an empty
+  // name) leads nowhere.
   Status takeCopies() {
     try {
       for (SnapshotEntry& snapshot : snapshots_) {
         const int number = state_->nextShadowCopyNumber();
         // A volume without files has a shadow copy in name only.
         if (!snapshot.volume->directory.empty()) {
-          snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
+          snapshot.copy = std::make_unique<ShadowCopy>(
+              snapshot.volume->directory, number,
+              CopyOptions{[state = state_](int n) { return state->deviceNumberReserved(n); }});
         }
         snapshot.device = snapshot.volume->device.value_or(
             snapshot.copy ? snapshot.copy->deviceName() : shadowCopyDeviceName(number));
+        if (snapshot.copy && !snapshot.device.empty() &&
+            !state_->addShadowCopy(snapshot.device, snapshot.copy->directory())) {
+          snapshot.copy.reset();
+          throw std::runtime_error("the device name " + text(snapshot.device) + " is in use");
+        }
         snapshot.taken = true;
+        if (snapshot.copy && snapshot.volume->vanishAfter) {
+          snapshot.copy->vanishAfter(*snapshot.volume->vanishAfter);
+        }
       }
     } catch (const std::exception& error) {
       removeCopies();
@@ -404,72 +440,73 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
                    outcomeText("DoSnapshotSet", kProviderError, error.what()));
       return kProviderError;
     }
-    for (const SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.copy) state_->addShadowCopy(snapshot.device, snapshot.copy->directory());
-    }
     return Status{0};
   }
 
   // The writers taking part: none in a context without writers, otherwise
   // those of the enabled classes (all when none were enabled), in scenario
-  // order.
-  std::vector<const WriterSpec*> reportedWriters() const {
+  // order; and their components, to look up. Made once for the object's
+  // context and classes, not per call, so that nothing grows faster than the
+  // writers and components listed.
+  struct Reported {
     std::vector<const WriterSpec*> writers;
-    if (!writersTakePart()) return writers;
+    std::set<AddedComponent, AddedLess> offered;
+  };
+  const Reported& reportedWriters() const {
+    if (reported_) return *reported_;
+    reported_.emplace();
+    if (!writersTakePart()) return *reported_;
+    std::set<vss::Guid, GuidLess> enabled;
+    if (enabledClasses_) enabled.insert(enabledClasses_->begin(), enabledClasses_->end());
     for (const WriterSpec& writer : state_->scenario().writers) {
-      if (!enabledClasses_ || std::find(enabledClasses_->begin(), enabledClasses_->end(),
-                                        writer.classId) != enabledClasses_->end()) {
-        writers.push_back(&writer);
+      if (enabledClasses_ && !enabled.contains(writer.classId)) continue;
+      reported_->writers.push_back(&writer);
+      for (const ComponentSpec& c : writer.components) {
+        reported_->offered.insert(
+            {writer.instanceId, writer.classId, c.type, c.logicalPath, c.name});
       }
     }
-    return writers;
+    return *reported_;
+  }
+  void forgetWriters() {
+    reported_.reset();
+    document_.reset();
   }
 
   // The writers with components in the backup's document, in the order the
   // service reports writers: GetWriterComponents counts these, not every
   // writer whose status it reports.
-  std::vector<const WriterSpec*> writersInDocument() const {
-    std::vector<const WriterSpec*> writers;
-    for (const WriterSpec* writer : reportedWriters()) {
-      if (!componentsInBackup(*writer).empty()) writers.push_back(writer);
+  const std::vector<const WriterSpec*>& writersInDocument() const {
+    if (document_) return *document_;
+    document_.emplace();
+    for (const WriterSpec* writer : reportedWriters().writers) {
+      if (addedNames_.contains(writer->instanceId) || !writer->failedComponents.empty()) {
+        document_->push_back(writer);
+      }
     }
-    return writers;
-  }
-
-  bool writerHas(const AddedComponent& wanted) const {
-    for (const WriterSpec* writer : reportedWriters()) {
-      if (writer->instanceId != wanted.instanceId || writer->classId != wanted.classId) continue;
-      return std::any_of(writer->components.begin(), writer->components.end(),
-                         [&](const ComponentSpec& component) {
-                           return component.type == wanted.type &&
-                                  component.logicalPath == wanted.logicalPath &&
-                                  component.name == wanted.name;
-                         });
-    }
-    return false;
+    return *document_;
   }
 
   // A writer's components in the backup: those added for it, each with the
   // failure the scenario gives it (none if it gives none), then any failed
   // components the scenario names that were not added.
   std::vector<FailedComponentSpec> componentsInBackup(const WriterSpec& writer) const {
+    std::map<std::u16string, const FailedComponentSpec*> failures;
+    for (const FailedComponentSpec& failed : writer.failedComponents) {
+      failures.emplace(failed.name, &failed);
+    }
     std::vector<FailedComponentSpec> components;
-    const auto failureOf = [&](const std::u16string& name) {
-      const auto found =
-          std::find_if(writer.failedComponents.begin(), writer.failedComponents.end(),
-                       [&](const FailedComponentSpec& failed) { return failed.name == name; });
-      return found == writer.failedComponents.end() ? vss::ComponentFailure{} : found->failure;
-    };
-    for (const AddedComponent& component : added_) {
-      if (component.instanceId == writer.instanceId) {
-        components.push_back({component.name, failureOf(component.name)});
+    std::set<std::u16string> names;
+    if (const auto added = addedNames_.find(writer.instanceId); added != addedNames_.end()) {
+      for (const std::u16string& name : added->second) {
+        const auto failure = failures.find(name);
+        components.push_back(
+            {name, failure == failures.end() ? vss::ComponentFailure{} : failure->second->failure});
+        names.insert(name);
       }
     }
     for (const FailedComponentSpec& failed : writer.failedComponents) {
-      if (std::none_of(components.begin(), components.end(),
-                       [&](const FailedComponentSpec& c) { return c.name == failed.name; })) {
-        components.push_back(failed);
-      }
+      if (names.insert(failed.name).second) components.push_back(failed);
     }
     return components;
   }
@@ -480,8 +517,13 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   std::int32_t context_ = 0;  // VSS_CTX_BACKUP until set
   bool backupStateSet_ = false;
   std::optional<std::vector<vss::Guid>> enabledClasses_;
+  // reportedWriters() and writersInDocument(), made when first asked for.
+  mutable std::optional<Reported> reported_;
+  mutable std::optional<std::vector<const WriterSpec*>> document_;
   bool metadataRequested_ = false;
-  std::vector<AddedComponent> added_;
+  std::set<AddedComponent, AddedLess> added_;
+  // The names of the components added, by writer instance, in their order.
+  std::map<vss::Guid, std::vector<std::u16string>, GuidLess> addedNames_;
   bool setStarted_ = false;
   bool prepareRequested_ = false;
   bool snapshotRequested_ = false;

@@ -18,7 +18,13 @@
 //   volume       name (required): what hosts pass, e.g. C:\ or /srv/data;
 //                directory (required): an existing directory, relative to the
 //                scenario file's folder; device: the device name of its
-//                shadow copy, in place of the one the service makes up
+//                shadow copy, in place of the one the service makes up ("":
+//                a provider that maps no device; no two volumes name the same
+//                device, and the service never hands out one they name);
+//                vanishAfter: milliseconds after which the service deletes
+//                each shadow copy of the volume, as when its storage area
+//                fills up while it is being read (its files go, and
+//                GetSnapshotProperties no longer finds it)
 //   writer       classId, instanceId (required GUIDs, instance ids distinct),
 //                name (required), status = 0 (the failure GetWriterStatus
 //                reports), state = 1, or 8 when status is a failure,
@@ -32,8 +38,11 @@
 //   component    message = "": what GetFailure reports for that component
 //   fault        call (required): an operation such as "AddComponent", or
 //                X.Wait, X.QueryStatus or X.Result of an asynchronous
-//                operation X; status (required); occurrence = 1 (which call
-//                of that name answers the status, or "every"). A positive
+//                operation X; status (required unless delay is given; = 0);
+//                occurrence = 1 (which call of that name answers the status,
+//                or "every"); delay = 0: milliseconds the call takes before
+//                it answers, such as writers slow to report their metadata
+//                (a delay of GatherWriterMetadata.Wait). A positive
 //                status of X.Result plays an operation that ends pending
 //                (0x42309) or cancelled (0x4230B); a failing X.Wait, a wait
 //                that fails
@@ -348,15 +357,25 @@ WriterSpec readWriter(const Node& node) {
   return writer;
 }
 
+// A duration in milliseconds, up to a day.
+std::chrono::milliseconds milliseconds(const Node& node) {
+  constexpr std::uint64_t kDay = 24 * 60 * 60 * 1000;
+  return std::chrono::milliseconds(
+      node.unsignedNumber(0, kDay, "a number of milliseconds up to a day (86400000)"));
+}
+
 FaultSpec readFault(const Node& node) {
-  node.expectObject({"call", "status", "occurrence"});
+  node.expectObject({"call", "status", "occurrence", "delay"});
   FaultSpec fault;
   const Node call = node.required("call", "the name of a call");
   constexpr const char* kCallExpected =
       "the name of a call, such as \"DoSnapshotSet\" or \"DoSnapshotSet.Wait\"";
   fault.call = platform::wideToUtf8(call.text(kCallExpected));
   if (!isFaultableCall(fault.call)) call.fail(kCallExpected);
-  fault.status = node.required("status", kStatusExample).status();
+  if (const auto delay = node.member("delay")) fault.delay = milliseconds(*delay);
+  if (const auto status = node.member("status"); status || fault.delay.count() == 0) {
+    fault.status = node.required("status", kStatusExample).status();
+  }
   if (const auto occurrence = node.member("occurrence")) {
     constexpr const char* kOccurrenceExpected = "a call count of 1 or more, or \"every\"";
     if (occurrence->value() == "every") {
@@ -370,7 +389,7 @@ FaultSpec readFault(const Node& node) {
 }
 
 Volume readVolume(const Node& node, const fs::path& baseDirectory) {
-  node.expectObject({"name", "directory", "device"});
+  node.expectObject({"name", "directory", "device", "vanishAfter"});
   Volume volume;
   const Node name = node.required("name", "a volume name such as \"C:\\\\\"");
   volume.name = name.text("a volume name such as \"C:\\\\\"");
@@ -386,6 +405,7 @@ Volume readVolume(const Node& node, const fs::path& baseDirectory) {
     directory.fail(kDirectoryExpected);
   }
   if (const auto device = node.member("device")) volume.device = device->text();
+  if (const auto after = node.member("vanishAfter")) volume.vanishAfter = milliseconds(*after);
   return volume;
 }
 
@@ -438,21 +458,28 @@ Scenario parseScenario(std::string_view text, const std::string& source,
 
   Scenario scenario;
   std::set<std::u16string> volumeKeys;
+  std::set<std::u16string> deviceKeys;
   if (const auto volumes = root.member("volumes")) {
     for (const Node& node : volumes->elements("volumes")) {
       scenario.volumes.push_back(readVolume(node, baseDirectory));
-      if (!volumeKeys.insert(volumeKey(scenario.volumes.back().name)).second) {
+      const Volume& added = scenario.volumes.back();
+      if (!volumeKeys.insert(volumeKey(added.name)).second) {
         node.required("name", "").fail("a name no other volume has");
+      }
+      if (added.device && !added.device->empty() &&
+          !deviceKeys.insert(volumeKey(*added.device)).second) {
+        node.required("device", "").fail("a device no other volume has");
       }
     }
   }
   if (const auto writers = root.member("writers")) {
+    const auto before = [](const vss::Guid& a, const vss::Guid& b) {
+      return std::memcmp(&a, &b, sizeof(vss::Guid)) < 0;
+    };
+    std::set<vss::Guid, decltype(before)> instances(before);
     for (const Node& node : writers->elements("writers")) {
       scenario.writers.push_back(readWriter(node));
-      const WriterSpec& added = scenario.writers.back();
-      if (std::count_if(scenario.writers.begin(), scenario.writers.end(), [&](const WriterSpec& w) {
-            return w.instanceId == added.instanceId;
-          }) > 1) {
+      if (!instances.insert(scenario.writers.back().instanceId).second) {
         node.required("instanceId", "").fail("an instance id no other writer has");
       }
     }

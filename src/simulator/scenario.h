@@ -4,6 +4,7 @@
 // the service reports about them, and the calls that are to fail. The file
 // format is described in scenario.cpp, beside the code that reads it.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -54,15 +55,16 @@ struct WriterSpec {
 // which must show that nothing escapes it, a call can also throw.
 enum class Throw { kNothing, kBadAlloc, kStandard, kNonStandard };
 
-// The occurrence-th call (1-based) of `call` answers `status`, or throws;
-// occurrence kEveryOccurrence makes every call of that name do so, unless a
-// fault for its own occurrence says otherwise.
+// The occurrence-th call (1-based) of `call` answers `status`, or throws,
+// after `delay`; occurrence kEveryOccurrence makes every call of that name do
+// so, unless a fault for its own occurrence says otherwise.
 struct FaultSpec {
   static constexpr int kEveryOccurrence = 0;
   std::string call;
   Status status = 0;
   int occurrence = 1;
   Throw thrown = Throw::kNothing;
+  std::chrono::milliseconds delay{0};
 };
 
 struct Scenario {

@@ -1,9 +1,12 @@
 #include "simulator/service_state.h"
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/platform.h"
+#include "simulator/shadow_copy.h"
 #include "simulator/volume_names.h"
 
 namespace frostcap::simulator {
@@ -33,11 +36,13 @@ void ServiceState::plan(const FaultSpec& fault) {
 
 // Counts this occurrence of `call` and carries out what is planned for it.
 // Called with the mutex held; a throw leaves the lock to its guard.
-std::optional<Status> ServiceState::plannedFor(const std::string& call) {
+std::optional<Status> ServiceState::plannedFor(const std::string& call,
+                                               std::chrono::milliseconds& delay) {
   const int occurrence = ++counts_[call];
   auto fault = faults_.find({call, occurrence});
   if (fault == faults_.end()) fault = faults_.find({call, FaultSpec::kEveryOccurrence});
   if (fault == faults_.end()) return std::nullopt;
+  delay = fault->second.delay;
   switch (fault->second.thrown) {
     case Throw::kBadAlloc:
       throw std::bad_alloc();
@@ -51,15 +56,26 @@ std::optional<Status> ServiceState::plannedFor(const std::string& call) {
   return fault->second.status;
 }
 
+std::optional<Status> ServiceState::delayed(const std::string& call, bool recorded,
+                                            const std::string& arguments) {
+  std::chrono::milliseconds delay{0};
+  std::optional<Status> planned;
+  {
+    const std::lock_guard lock(mutex_);
+    if (recorded) record_.push_back({call, call + "(" + arguments + ")"});
+    planned = plannedFor(call, delay);
+  }
+  // Other calls, on other threads, go on meanwhile.
+  if (delay.count() > 0) std::this_thread::sleep_for(delay);
+  return planned;
+}
+
 Status ServiceState::enter(const std::string& call, const std::string& arguments) {
-  const std::lock_guard lock(mutex_);
-  record_.push_back({call, call + "(" + arguments + ")"});
-  return plannedFor(call).value_or(Status{0});
+  return delayed(call, true, arguments).value_or(Status{0});
 }
 
 std::optional<Status> ServiceState::plannedOutcome(const std::string& call) {
-  const std::lock_guard lock(mutex_);
-  return plannedFor(call);
+  return delayed(call, false, {});
 }
 
 Status ServiceState::breach(const std::string& call, const Rule& rule) {
@@ -106,7 +122,16 @@ void ServiceState::note(const std::string& call, std::string text) {
 
 int ServiceState::nextShadowCopyNumber() {
   const std::lock_guard lock(mutex_);
-  return ++shadowCopies_;
+  do {
+    ++shadowCopies_;
+  } while (deviceNumberReserved(shadowCopies_));
+  return shadowCopies_;
+}
+
+bool ServiceState::deviceNumberReserved(int number) const {
+  const std::u16string device = volumeKey(shadowCopyDeviceName(number));
+  return std::any_of(scenario_.volumes.begin(), scenario_.volumes.end(),
+                     [&](const Volume& v) { return v.device && volumeKey(*v.device) == device; });
 }
 
 vss::Guid ServiceState::newIdentifier() {
@@ -114,14 +139,14 @@ vss::Guid ServiceState::newIdentifier() {
   return {++identifiers_, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
 }
 
-void ServiceState::addShadowCopy(const std::u16string& device, const fs::path& directory) {
+bool ServiceState::addShadowCopy(const std::u16string& device, const fs::path& directory) {
   const std::lock_guard lock(mutex_);
-  liveCopies_[device] = directory;
+  return liveCopies_.emplace(volumeKey(device), directory).second;
 }
 
 void ServiceState::removeShadowCopy(const std::u16string& device) {
   const std::lock_guard lock(mutex_);
-  liveCopies_.erase(device);
+  liveCopies_.erase(volumeKey(device));
 }
 
 std::optional<fs::path> ServiceState::hostPath(std::u16string_view path) const {

@@ -5,6 +5,7 @@
 // the shadow copies that exist. Shared with every object the service hands
 // out, so that an object the library still holds keeps it alive.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -29,8 +30,8 @@ class ServiceState {
   const Scenario& scenario() const { return scenario_; }
 
   // Records `call` with the text of its arguments and returns what it
-  // answers: the status of a fault planned for this occurrence, or S_OK. A
-  // fault may throw instead.
+  // answers: the status of a fault planned for this occurrence, or S_OK, once
+  // the fault's delay has passed. A fault may throw instead.
   Status enter(const std::string& call, const std::string& arguments = {});
   // The status planned for this occurrence of `call`, if any, without
   // recording a call: for the outcome of an asynchronous operation.
@@ -56,15 +57,21 @@ class ServiceState {
   // Valid while no call is being made on another thread.
   const std::vector<RecordEntry>& record() const { return record_; }
 
-  // The number of the next shadow copy: 1, 2, ... per simulation (under Wine a
-  // copy takes the lowest number free instead; see shadow_copy.h).
+  // The number of the next shadow copy: 1, 2, ... per simulation, skipping
+  // reserved numbers (under Wine a copy takes the lowest number free instead;
+  // see shadow_copy.h).
   int nextShadowCopyNumber();
+  // Whether a scenario volume names the device of shadow copy `number` as its
+  // own: the service then never hands that name out.
+  bool deviceNumberReserved(int number) const;
   // A new snapshot or snapshot set id; they count up, so that records of the
   // same scenario compare equal.
   vss::Guid newIdentifier();
 
-  // Makes a shadow copy's device name resolve to its directory, or stop doing so.
-  void addShadowCopy(const std::u16string& device, const std::filesystem::path& directory);
+  // Makes a shadow copy's device name resolve to its directory, or stop doing
+  // so. False, changing nothing, when a live copy has that name already.
+  [[nodiscard]] bool addShadowCopy(const std::u16string& device,
+                                   const std::filesystem::path& directory);
   void removeShadowCopy(const std::u16string& device);
 
   // The host path for a volume name, a device name or a path below one,
@@ -74,7 +81,10 @@ class ServiceState {
  private:
   const Scenario scenario_;
   mutable std::mutex mutex_;
-  std::optional<Status> plannedFor(const std::string& call);
+  std::optional<Status> plannedFor(const std::string& call, std::chrono::milliseconds& delay);
+  // The planned status of a call, after the planned delay, out of the lock.
+  std::optional<Status> delayed(const std::string& call, bool recorded,
+                                const std::string& arguments);
 
   std::vector<RecordEntry> record_;
   std::map<std::pair<std::string, int>, FaultSpec> faults_;

@@ -10,8 +10,16 @@
 //
 // Like the service's non-persistent shadow copies, a copy ends with the
 // process that made it, even one that is killed: beside each copy a marker
-// (the copy's name followed by ".owner") holds the owner's process id, and
-// making a copy first removes every copy whose owner no longer runs.
+// (the copy's name followed by ".owner") stays open and locked while the copy
+// exists, and making a copy first removes every copy whose marker no process
+// holds. The lock, unlike a process id, means the same in every PID namespace
+// that shares the folder and cannot be inherited by a stranger that reuses
+// an id. A persistent copy says so in its marker and is never swept: it
+// outlives its maker until it is removed by name.
+//
+// Names on the host that Windows could not hold (file names that are not
+// UTF-8) are copied under the name the directory search lists for them, each
+// byte that is not UTF-8 as U+FFFD, so that every name listed is in the copy.
 //
 // Copies go to the temporary directory, named frostcap-shadow-copyN-<random>.
 // Under Wine (a Windows build with WINEPREFIX set) they go instead to the
@@ -23,7 +31,10 @@
 // meant for Wine and for the simulated builds, whose directory search maps the
 // names to the copies itself.
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace frostcap::simulator {
@@ -32,12 +43,24 @@ namespace frostcap::simulator {
 // hands out for shadow copy N.
 std::u16string shadowCopyDeviceName(int number);
 
+class MarkerLock;
+
+struct CopyOptions {
+  // Numbers whose device names are spoken for elsewhere (a scenario volume
+  // that names its own device): never taken, so no two copies share a name.
+  std::function<bool(int)> reserved;
+  // A copy that outlives this object and its process, as persistent shadow
+  // copies do; removed with removePersistent.
+  bool persistent = false;
+};
+
 class ShadowCopy {
  public:
   // Copies `source` as shadow copy `number` of its simulation (under Wine as
-  // the lowest number free instead). Throws std::filesystem::filesystem_error
-  // when the tree cannot be read or written, leaving nothing behind.
-  ShadowCopy(const std::filesystem::path& source, int number);
+  // the lowest number free and not reserved instead). Throws
+  // std::filesystem::filesystem_error when the tree cannot be read or
+  // written, leaving nothing behind.
+  ShadowCopy(const std::filesystem::path& source, int number, CopyOptions options = {});
   ~ShadowCopy();
   ShadowCopy(const ShadowCopy&) = delete;
   ShadowCopy& operator=(const ShadowCopy&) = delete;
@@ -46,12 +69,29 @@ class ShadowCopy {
   // The name the service hands out: \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN.
   const std::u16string& deviceName() const { return deviceName_; }
 
+  // Removes the copy's files `delay` from now, as the service deletes a copy
+  // whose storage area filled up while it was being read; the device name
+  // then leads nowhere.
+  void vanishAfter(std::chrono::milliseconds delay);
+  bool vanished() const;
+
+  // Leaves a persistent copy in place when this object ends (its creator
+  // ending with it). Nothing for any other copy.
+  void keep() noexcept;
+  // Removes the persistent copy in `directory` and its marker, from any
+  // process.
+  static void removePersistent(const std::filesystem::path& directory) noexcept;
+
  private:
+  struct Vanishing;
   void remove() noexcept;
 
   std::filesystem::path directory_;
   std::filesystem::path marker_;
   std::u16string deviceName_;
+  bool persistent_ = false;
+  std::unique_ptr<MarkerLock> markerLock_;
+  std::unique_ptr<Vanishing> vanishing_;
 };
 
 }  // namespace frostcap::simulator

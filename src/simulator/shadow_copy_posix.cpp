@@ -5,18 +5,19 @@
 #include "simulator/shadow_copy_system.h"
 
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <system_error>
 
 #if defined(__linux__)
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #endif
+
+#include "platform/platform.h"
 
 namespace frostcap::simulator {
 namespace {
@@ -89,9 +90,22 @@ bool same(const Identity& a, const Identity& b) {
   return a.device == b.device && a.inode == b.inode;
 }
 
+// The name an entry has in the copy: its own when it is UTF-8, otherwise the
+// name the directory search lists for it, each byte that is not UTF-8 read
+// as U+FFFD. Such names can meet; a later one is told apart by a number.
+fs::path nameInCopy(const fs::path& target, const fs::path& name) {
+  const std::string listed = platform::wideToUtf8(platform::utf8ToWide(name.native()));
+  if (listed == name.native()) return target / name;
+  fs::path destination = target / listed;
+  for (int number = 2; fs::exists(fs::symlink_status(destination)); ++number) {
+    destination = target / (listed + " (" + std::to_string(number) + ")");
+  }
+  return destination;
+}
+
 void copyTree(const fs::path& source, const fs::path& target, const Bounds& bounds) {
   for (const fs::directory_entry& entry : fs::directory_iterator(source)) {
-    const fs::path destination = target / entry.path().filename();
+    const fs::path destination = nameInCopy(target, entry.path().filename());
     const fs::file_status status = entry.symlink_status();
     if (fs::is_symlink(status)) {
       fs::copy_symlink(entry.path(), destination);
@@ -126,31 +140,69 @@ void withCopyFolderLocked(const fs::path&, const std::function<void()>& work) { 
 
 std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
-bool processRunning(std::uint32_t id) {
-  // 0 and what does not fit a pid_t would name process groups or nothing.
-  if (id == 0 || id > static_cast<std::uint32_t>(INT_MAX)) return false;
-  return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
-}
-
-bool createNewFile(const fs::path& path, std::string_view content) {
-  const FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (file.get() < 0) {
-    if (errno == EEXIST) return false;
+std::optional<MarkerLock> MarkerLock::create(const fs::path& path, std::string_view content) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EEXIST) return std::nullopt;
     throwErrno("cannot create", path);
   }
-  while (!content.empty()) {
-    const ssize_t written = ::write(file.get(), content.data(), content.size());
+  MarkerLock marker(fd);
+  // A lock of the open file, not of the process (flock, not fcntl): another
+  // open of the marker in this very process is refused it too. Taken before
+  // the content is written, so that a marker with content is always held
+  // while its owner lives; a sweep that meets it empty leaves it alone, and
+  // this wait is no longer than that look.
+  int locked = 0;
+  while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  }
+  while (locked == 0 && !content.empty()) {
+    const ssize_t written = ::write(fd, content.data(), content.size());
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const int error = errno;
-      ::unlink(path.c_str());
-      errno = error;
-      throwErrno("cannot write", path);
-    }
+    if (written <= 0) break;
     content.remove_prefix(static_cast<std::size_t>(written));
   }
-  return true;
+  if (locked != 0 || !content.empty()) {
+    const int error = errno;
+    marker.remove(path);
+    errno = error;
+    throwErrno("cannot write", path);
+  }
+  return marker;
 }
+
+std::optional<MarkerLock> MarkerLock::takeAbandoned(const fs::path& path) noexcept {
+  // O_NONBLOCK: opening a pipe named like a marker would wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  MarkerLock marker(fd);
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_uid != ::geteuid()) {
+    return std::nullopt;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return std::nullopt;
+  // Still the marker of that name: not one that a sweep removed meanwhile.
+  struct stat named {};
+  if (::lstat(path.c_str(), &named) != 0 || named.st_dev != opened.st_dev ||
+      named.st_ino != opened.st_ino) {
+    return std::nullopt;
+  }
+  return marker;
+}
+
+MarkerLock::MarkerLock(MarkerLock&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+MarkerLock::~MarkerLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+std::string MarkerLock::content() const {
+  std::string text(kMaxContent, '\0');
+  const ssize_t read = ::pread(static_cast<int>(handle_), text.data(), text.size(), 0);
+  text.resize(read > 0 ? static_cast<std::size_t>(read) : 0);
+  return text;
+}
+
+void MarkerLock::remove(const fs::path& path) noexcept { ::unlink(path.c_str()); }
 
 bool createNewDirectory(const fs::path& path) {
   if (::mkdir(path.c_str(), 0700) == 0) return true;

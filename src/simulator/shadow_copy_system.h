@@ -4,9 +4,12 @@
 // which processes still run, and how files and trees are made. Each system
 // has its own file.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace frostcap::simulator {
@@ -27,17 +30,43 @@ CopyFolder copyFolder();
 // std::filesystem::filesystem_error when the lock cannot be had.
 void withCopyFolderLocked(const std::filesystem::path& folder, const std::function<void()>& work);
 
-// This process's id, as owner markers hold it.
+// This process's id, which a marker names for whoever reads it: only the
+// marker's lock tells whether its owner still holds the copy.
 std::uint32_t currentProcessId();
-// Whether the process with that id still runs. A process the system will not
-// tell about counts as running, so that its copies are kept.
-bool processRunning(std::uint32_t id);
 
-// Creates `path` as a new file holding `content`; false when something of that
-// name exists already. Throws std::filesystem::filesystem_error otherwise,
-// leaving nothing behind.
-bool createNewFile(const std::filesystem::path& path, std::string_view content);
+// A copy's marker, held open and locked for as long as the copy exists. The
+// lock, not the process id written in it, says that the copy has an owner:
+// it holds across PID namespaces that share the folder, and it ends with the
+// owner however the owner ends, so a reused process id keeps nothing alive.
+class MarkerLock {
+ public:
+  // Creates `path` as a new marker holding `content`, and locks it; nothing
+  // when something of that name exists already. Throws
+  // std::filesystem::filesystem_error otherwise, leaving nothing behind.
+  static std::optional<MarkerLock> create(const std::filesystem::path& path,
+                                          std::string_view content);
+  // Locks the marker at `path` when no owner holds it: a copy left behind.
+  // Nothing when it is held, or is anything but a regular file of this user
+  // (a link, a pipe, a device), or cannot be opened: it is then left alone.
+  // Never follows a link and never waits.
+  static std::optional<MarkerLock> takeAbandoned(const std::filesystem::path& path) noexcept;
 
+  MarkerLock(MarkerLock&& other) noexcept;
+  MarkerLock& operator=(MarkerLock&&) = delete;
+  MarkerLock(const MarkerLock&) = delete;
+  ~MarkerLock();
+
+  // The first bytes of the marker, at most kMaxContent of them.
+  static constexpr std::size_t kMaxContent = 64;
+  std::string content() const;
+  // Removes the marker at `path`, the one this object holds, while it still
+  // holds it; the lock ends with the object.
+  void remove(const std::filesystem::path& path) noexcept;
+
+ private:
+  explicit MarkerLock(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;  // a file descriptor, or a HANDLE
+};
 // Creates `path` as a new directory, readable by this user only where the
 // system has such permissions; false when something of that name exists
 // already. Throws std::filesystem::filesystem_error otherwise.

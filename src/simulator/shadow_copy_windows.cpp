@@ -115,37 +115,66 @@ void withCopyFolderLocked(const fs::path& folder, const std::function<void()>& w
 
 std::uint32_t currentProcessId() { return GetCurrentProcessId(); }
 
-bool processRunning(std::uint32_t id) {
-  const OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-  if (process.get() == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
-  DWORD code = 0;
-  if (GetExitCodeProcess(process.get(), &code) == 0) return true;
-  // A process that ended with code 259 passes for running: its copies wait.
-  return code == STILL_ACTIVE;
+// A marker is held open, not shared, for the copy's lifetime: another open of
+// it fails with a sharing violation until its owner ends, however it ends.
+// Deletion is shared so that the holder can remove it while it holds it.
+std::optional<MarkerLock> MarkerLock::create(const fs::path& path, std::string_view content) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return std::nullopt;
+    throwSystemError("cannot create", path, error);
+  }
+  MarkerLock marker(reinterpret_cast<std::intptr_t>(file));
+  DWORD written = 0;
+  if (WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) == 0 ||
+      written != content.size()) {
+    const DWORD error = GetLastError();
+    marker.remove(path);
+    throwSystemError("cannot write", path, error);
+  }
+  return marker;
 }
 
-bool createNewFile(const fs::path& path, std::string_view content) {
-  DWORD error = 0;
-  {
-    const OwnedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-      error = GetLastError();
-      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return false;
-      throwSystemError("cannot create", path, error);
-    }
-    DWORD written = 0;
-    if (WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
-                  nullptr) != 0 &&
-        written == content.size()) {
-      return true;
-    }
-    error = GetLastError();
+std::optional<MarkerLock> MarkerLock::takeAbandoned(const fs::path& path) noexcept {
+  // Not shared for reading or writing: refused while the owner holds it. A
+  // reparse point is opened as itself, never followed.
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  MarkerLock marker(reinterpret_cast<std::intptr_t>(file));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file) != FILE_TYPE_DISK || GetFileInformationByHandle(file, &info) == 0 ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return std::nullopt;
   }
-  // Closed first: nothing else may open it meanwhile, not even to delete it.
-  DeleteFileW(path.c_str());
-  throwSystemError("cannot write", path, error);
+  return marker;
 }
+
+MarkerLock::MarkerLock(MarkerLock&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+}
+
+MarkerLock::~MarkerLock() {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+std::string MarkerLock::content() const {
+  std::string text(kMaxContent, '\0');
+  OVERLAPPED start{};
+  DWORD read = 0;
+  if (ReadFile(reinterpret_cast<HANDLE>(handle_), text.data(), static_cast<DWORD>(text.size()),
+               &read, &start) == 0) {
+    read = 0;
+  }
+  text.resize(read);
+  return text;
+}
+
+void MarkerLock::remove(const fs::path& path) noexcept { DeleteFileW(path.c_str()); }
 
 bool createNewDirectory(const fs::path& path) {
   if (CreateDirectoryW(path.c_str(), nullptr) != 0) return true;

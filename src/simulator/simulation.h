@@ -5,6 +5,7 @@
 // Volumes are host directories; taking a snapshot makes a real point-in-time
 // copy of each, and releasing the backup removes the copies again.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -30,11 +31,14 @@ class ScenarioError : public std::runtime_error {
 // One volume: its name as hosts give it (e.g. C:\) and the directory behind
 // it. A volume without a directory has no files: its shadow copy is a name
 // only. `device` replaces the device name the service makes up for its
-// shadow copy.
+// shadow copy (empty: a provider that maps no device). `vanishAfter` removes
+// each shadow copy of the volume that long after it is made, as the service
+// deletes a copy whose storage area filled up.
 struct Volume {
   std::u16string name;
   std::filesystem::path directory;
   std::optional<std::u16string> device;
+  std::optional<std::chrono::milliseconds> vanishAfter{};
 };
 
 // What the service was told that a host or its tests may want to check.

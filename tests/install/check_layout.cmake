@@ -13,6 +13,10 @@ cmake_minimum_required(VERSION 3.25)
 string(REGEX MATCH "^[0-9]+" major "${VERSION}")
 set(expected
   ${INCLUDEDIR}/frostcap.h
+  ${INCLUDEDIR}/frostcap.hpp
+  ${INCLUDEDIR}/frostcap_host.h
+  ${INCLUDEDIR}/frostcap_requester.h
+  ${INCLUDEDIR}/frostcap_token_texts.h
   ${LIBDIR}/cmake/frostcap/frostcapConfig.cmake
   ${LIBDIR}/cmake/frostcap/frostcapConfigVersion.cmake
   ${LIBDIR}/cmake/frostcap/frostcapTargets.cmake

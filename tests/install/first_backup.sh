@@ -2,7 +2,7 @@
 # Builds and runs the first-backup guides' programs (examples/first-backup)
 # from the installed or packaged artefacts only, with the bindings from their
 # source folders: natively the C, C++, Python and Go programs from `cmake
-# --install` with the components `headers` and `sim`, against the simulated
+# --install` with the component `sim`, against the simulated
 # service; for the Windows build the C and C++ programs and the Go one
 # (GOOS=windows) from the unpacked developer archive, under Wine, with the
 # shipped frostcap.dll over the model's vssapi.dll. (The .NET program runs
@@ -51,7 +51,7 @@ if [[ $kind == windows ]]; then
   cmake_args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -Dfrostcap_DIR="$prefix/$libdir/cmake/frostcap")
 else
   prefix=$work/prefix
-  for component in "" headers sim; do
+  for component in "" sim; do
     logged "install-${component:-library}" "$cmake" --install "$build" --prefix "$prefix" \
       ${component:+--component "$component"}
   done

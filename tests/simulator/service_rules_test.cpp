@@ -54,13 +54,16 @@ const WriterSpec kDocs = writer(kDocsClass, 2, u"Docs", {{2, u"", u"Files", true
 class Requester {
  public:
   explicit Requester(simulator::Scenario scenario)
-      : model_(simulator::Simulation::fromScenario(std::move(scenario))) {
+      : Requester(simulator::Simulation::fromScenario(std::move(scenario))) {}
+  // Another backup-components object of the same service.
+  explicit Requester(std::shared_ptr<simulator::Simulation> model) : model_(std::move(model)) {
     std::unique_ptr<simulator::ModelBackupComponents> made;
     EXPECT_EQ(model_->createBackupComponents(made), 0);
     backup_ = std::move(made);
   }
 
   simulator::ModelBackupComponents& backup() { return *backup_; }
+  const std::shared_ptr<simulator::Simulation>& model() const { return model_; }
 
   // Starts an operation and, unless told not to, waits for it as the library
   // does; the status of the start, or else of the operation itself.
@@ -112,7 +115,7 @@ class Requester {
   }
 
  private:
-  std::unique_ptr<simulator::Simulation> model_;
+  std::shared_ptr<simulator::Simulation> model_;
   std::unique_ptr<simulator::ModelBackupComponents> backup_;
 };
 
@@ -246,24 +249,44 @@ TEST(ServiceRules, WritersAreReportedAsScripted) {
   EXPECT_EQ(backup.getWriterComponents(1, components), kInvalidArgument);
 }
 
-TEST(ServiceRules, VolumeThatCannotBeCopiedFailsTheSnapshotAndSaysWhy) {
+// A set's copies are made all or none, and no two live copies share a device
+// name: a scenario volume may name its copy's device, which the service then
+// never hands to another copy, nor to a second live copy of that volume.
+TEST(ServiceRules, CopiesAreMadeWholeAndUnderNamesOfTheirOwn) {
   TempDir dir;
-  dir.file("volume/a.txt");
-  Requester requester({{{u"C:\\", dir.host("volume"), std::nullopt}}, {}, {}});
-  vss::BackupComponents& backup = requester.backup();
-  for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
-    ASSERT_EQ(requester.play(step), 0) << step;
+  dir.file("own/own.txt");
+  dir.file("made/made.txt");
+  const std::u16string second = u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2";
+  Requester requester({{{u"C:\\", dir.host("own"), second},
+                        {u"D:\\", dir.host("made"), {}},
+                        {u"E:\\", dir.host("gone"), {}}},
+                       {},
+                       {}});
+  Requester again(requester.model()), broken(requester.model());
+  vss::Guid made, gone;
+  std::u16string madeDevice;
+  for (Requester* r : {&requester, &again, &broken}) {
+    for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
+      ASSERT_EQ(r->play(step), 0) << step;
+    }
   }
-  vss::Guid snapshotId, again;
-  ASSERT_EQ(backup.addToSnapshotSet(u"C:\\", {}, snapshotId), 0);
-  EXPECT_EQ(backup.addToSnapshotSet(u"c:", {}, again), kAlreadyExists);
-  std::filesystem::remove_all(dir.host("volume"));
-  EXPECT_EQ(requester.run(&vss::BackupComponents::doSnapshotSet), kProviderError);
-  const std::vector<std::string> why = requester.entries("DoSnapshotSet.Result");
-  ASSERT_EQ(why.size(), 1u);
-  EXPECT_NE(why[0].find(dir.host("volume").string()), std::string::npos) << why[0];
-  std::u16string device;
-  EXPECT_EQ(backup.getSnapshotProperties(snapshotId, device), kObjectNotFound);
+  for (Requester* r : {&requester, &again}) ASSERT_EQ(r->play("AddToSnapshotSet"), 0);
+  ASSERT_EQ(requester.backup().addToSnapshotSet(u"D:\\", {}, made), 0);
+  EXPECT_EQ(requester.backup().addToSnapshotSet(u"c:", {}, gone), kAlreadyExists);
+  ASSERT_EQ(requester.run(&vss::BackupComponents::doSnapshotSet), 0);
+  ASSERT_EQ(requester.backup().getSnapshotProperties(made, madeDevice), 0);
+  // A second backup of the volume while the first holds its name: refused.
+  EXPECT_EQ(again.run(&vss::BackupComponents::doSnapshotSet), kProviderError);
+  for (const std::u16string& path : {second + u"\\own.txt", madeDevice + u"\\made.txt"}) {
+    EXPECT_TRUE(std::filesystem::exists(requester.model()->hostPath(path).value_or("")));
+  }
+  // A volume that cannot be copied fails the set and says why.
+  ASSERT_EQ(broken.backup().addToSnapshotSet(u"E:\\", {}, gone), 0);
+  EXPECT_EQ(broken.run(&vss::BackupComponents::doSnapshotSet), kProviderError);
+  const std::vector<std::string> why = broken.entries("DoSnapshotSet.Result");
+  ASSERT_EQ(why.size(), 2u);  // one record for every object of the model
+  EXPECT_NE(why[1].find(dir.host("gone").string()), std::string::npos) << why[1];
+  EXPECT_EQ(broken.backup().getSnapshotProperties(gone, madeDevice), kObjectNotFound);
 }
 
 }  // namespace

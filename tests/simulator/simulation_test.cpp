@@ -219,6 +219,9 @@ TEST_F(SimulatedService, ScenarioErrorsSayWhereAndWhatWasExpected) {
       {R"({"faults": [{"call": "DoSnapshotSet", "status": "0x1234567890"}]})",
        ": /faults/0/status: expected a status: an integer or a string such as \"0x80042306\" "
        "(0x and up to eight hex digits), found \"0x1234567890\""},
+      {R"({"volumes": [{"name": "C:\\", "directory": ".", "device": "dev"},)"
+       R"( {"name": "D:\\", "directory": ".", "device": "DEV"}]})",
+       ": /volumes/1/device: expected a device no other volume has, found \"DEV\""},
       {R"({"volume": []})",
        ": /volume: unexpected member; expected one of description, volumes, writers, faults"},
   };
