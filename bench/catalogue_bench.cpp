@@ -55,7 +55,6 @@ void BM_ComponentCatalogue(benchmark::State& state) {
   const std::shared_ptr<LeanWriters> writers = catalogueWriters(components);
   Snapshot snapshot;
   snapshot.backupComponents = makeLeanBackupComponents(writers);
-  for (const LeanWriter& writer : *writers) snapshot.writerClassIds.push_back(writer.classId);
 
   for (auto _ : state) {
     loadWriterComponents(snapshot);

@@ -19,6 +19,7 @@
 #include "numbered.h"
 #include "platform/platform.h"
 #include "populated_directory.h"
+#include "selection/selection.h"
 
 namespace frostcap::bench {
 namespace {
@@ -65,8 +66,8 @@ void BM_InventoryDescriptor(benchmark::State& state) {
 
   Snapshot snapshot;
   snapshot.backupComponents = makeLeanBackupComponents(writers);
-  snapshot.writerSelections[platform::formatGuid(writer.classId)].push_back(
-      {2, u"Files", u"Everything", {}});
+  addWriterComponent(snapshot, platform::formatGuid(writer.classId),
+                     {2, u"Files", u"Everything", {}});
   // After the snapshot the search runs inside the shadow copy; here the copy
   // is the live directory, which keeps the records comparable.
   const std::u16string root = widenAscii(benchDataRoot()) + u'/';
@@ -129,8 +130,7 @@ void BM_InventoryComponents(benchmark::State& state) {
   writer.classId = benchGuid(40);
   writer.instanceId = benchGuid(41);
   Snapshot snapshot;
-  std::vector<ComponentRecord>& selections =
-      snapshot.writerSelections[platform::formatGuid(writer.classId)];
+  const std::u16string writerId = platform::formatGuid(writer.classId);
   for (std::int64_t i = 0; i < count; ++i) {
     const std::uint32_t type = i % 8 < 4 ? 1 : 2;
     std::u16string path = numbered(u"Instances\\Primary\\Storage Group ", i / 16);
@@ -140,7 +140,7 @@ void BM_InventoryComponents(benchmark::State& state) {
       const LeanComponent& parent = writer.components.back();
       path = parent.logicalPath + u'\\' + parent.name;
     } else {
-      selections.push_back({type, path, name, {}});
+      addWriterComponent(snapshot, writerId, {type, path, name, {}});
     }
     writer.components.push_back({type, std::move(path), name, true, {std::move(file)}});
   }

@@ -1,5 +1,6 @@
 #include "backup/completion.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "backup/writer_status.h"
@@ -11,31 +12,23 @@ namespace frostcap {
 StepResult completeBackup(Snapshot& snapshot, bool succeeded) {
   // A volume-only backup is not declared complete, and one whose preparation
   // stopped before every writer was reached has nothing consistent to declare.
-  const std::size_t writerCount = snapshot.writerSelections.size();
-  if (writerCount == 0 || !snapshot.backupComponents ||
-      snapshot.writerInstanceIds.size() != writerCount ||
-      snapshot.writerClassIds.size() != writerCount) {
+  const auto reached = [](const auto& selected) { return !selected.second.instanceIds.empty(); };
+  if (snapshot.selectedWriters.empty() || !snapshot.backupComponents ||
+      !std::all_of(snapshot.selectedWriters.begin(), snapshot.selectedWriters.end(), reached)) {
     return StepResult::success();
   }
   vss::BackupComponents& service = *snapshot.backupComponents;
 
-  std::size_t position = 0;
-  for (const auto& [writerId, selections] : snapshot.writerSelections) {
-    // Each component goes to the instance it was added for; one selected
-    // after the preparation, to the writer's first instance.
-    const auto added = snapshot.selectionInstances.find(writerId);
-    for (std::size_t index = 0; index < selections.size(); ++index) {
-      const ComponentRecord& record = selections[index];
-      const vss::Guid& instanceId =
-          added != snapshot.selectionInstances.end() && index < added->second.size()
-              ? added->second[index]
-              : snapshot.writerInstanceIds[position];
+  for (const auto& [writerId, writer] : snapshot.selectedWriters) {
+    for (const Selection& selection : writer.selections) {
+      // Each component goes to the instance it was added for; one selected
+      // after the preparation, to the writer's first instance.
+      const ComponentRecord& record = selection.component;
       const Status status = service.setBackupSucceeded(
-          instanceId, snapshot.writerClassIds[position], record.componentType, record.logicalPath,
-          record.componentName, succeeded);
+          selection.addedFor.value_or(writer.instanceIds.front()), *writer.classId,
+          record.componentType, record.logicalPath, record.componentName, succeeded);
       if (failed(status)) return callFailure(messages::label::kSetBackupSucceeded, status);
     }
-    ++position;
   }
 
   std::unique_ptr<vss::Async> async;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -9,11 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "backup/selection.h"
 #include "catalogue/catalogue.h"
 #include "frame/await_async.h"
 #include "frame/messages.h"
 #include "platform/platform.h"
+#include "selection/selection.h"
+#include "selection/writer_pairing.h"
 #include "vss/constants.h"
 
 namespace frostcap {
@@ -49,15 +52,16 @@ StepResult volumeOnlyPreparation(vss::BackupComponents& service) {
   return StepResult::success();
 }
 
-StepResult parseWriterClassIds(Snapshot& snapshot) {
-  snapshot.writerClassIds.resize(snapshot.writerSelections.size());
-  std::size_t position = 0;
-  for (const auto& [writerId, selections] : snapshot.writerSelections) {
-    const std::optional<platform::Guid> classId = platform::parseGuid(writerId);
-    if (!classId) return StepResult::failure(std::u16string(messages::kBadGuid));
-    snapshot.writerClassIds[position++] = *classId;
+// The class of every selected writer, in the order of their ids; nothing
+// when a writer id is not a GUID.
+std::optional<std::vector<platform::Guid>> selectedClasses(const Snapshot& snapshot) {
+  std::vector<platform::Guid> classIds;
+  classIds.reserve(snapshot.selectedWriters.size());
+  for (const auto& [writerId, writer] : snapshot.selectedWriters) {
+    if (!writer.classId) return std::nullopt;
+    classIds.push_back(*writer.classId);
   }
-  return StepResult::success();
+  return classIds;
 }
 
 // The catalogue entries of the metadata entry at `position`; none when the
@@ -71,8 +75,13 @@ const std::vector<ComponentRecord>& catalogueAt(const Snapshot& snapshot, std::u
 // By position, the catalogue entries of the selected writer at `position` are
 // those of the first position that names the same writer class.
 const std::vector<ComponentRecord>& catalogueOf(const Snapshot& snapshot, std::uint32_t position) {
+  const platform::Guid& classId =
+      *std::next(snapshot.selectedWriters.begin(), position)->second.classId;
   std::uint32_t first = 0;
-  while (snapshot.writerClassIds[first] != snapshot.writerClassIds[position]) ++first;
+  for (const auto& [writerId, writer] : snapshot.selectedWriters) {
+    if (writer.classId == classId) break;
+    ++first;
+  }
   return catalogueAt(snapshot, first);
 }
 
@@ -87,9 +96,8 @@ struct Holder {
 // entries reports (the first entry that has it, else the first that has it
 // under the fallback logical path), rewrites the selection to the writer's
 // spelling and adds it for the instance that holds it.
-StepResult addSelectedComponents(Snapshot& snapshot, const std::u16string& writerId,
-                                 const vss::Guid& classId, const std::vector<Holder>& holders,
-                                 std::vector<ComponentRecord>& selections) {
+StepResult addSelectedComponents(vss::BackupComponents& service, SelectedWriter& writer,
+                                 const std::vector<Holder>& holders) {
   std::vector<CatalogueIndex> indexes;
   indexes.reserve(holders.size());
   for (const Holder& holder : holders) indexes.emplace_back(*holder.catalogue);
@@ -103,36 +111,36 @@ StepResult addSelectedComponents(Snapshot& snapshot, const std::u16string& write
     return {nullptr, nullptr};
   };
 
-  vss::BackupComponents& service = *snapshot.backupComponents;
-  std::vector<vss::Guid>& instances = snapshot.selectionInstances[writerId];
-  for (ComponentRecord& selection : selections) {
-    auto [holder, entry] = find(selection);
-    if (entry == nullptr) std::tie(holder, entry) = find(fallbackRecord(selection));
+  for (Selection& selection : writer.selections) {
+    ComponentRecord& component = selection.component;
+    auto [holder, entry] = find(component);
+    if (entry == nullptr) std::tie(holder, entry) = find(fallbackRecord(component));
     if (entry == nullptr) {
       return StepResult::failure(
-          messages::noComponent(selection.logicalPath, selection.componentName));
+          messages::noComponent(component.logicalPath, component.componentName));
     }
-    selection = *entry;
-    const Status status = service.addComponent(holder->instanceId, classId, selection.componentType,
-                                               selection.logicalPath, selection.componentName);
+    component = *entry;
+    const Status status =
+        service.addComponent(holder->instanceId, *writer.classId, component.componentType,
+                             component.logicalPath, component.componentName);
     if (failed(status)) return callFailure(label::kAddComponent, status);
-    instances.push_back(holder->instanceId);
+    selection.addedFor = holder->instanceId;
   }
   return StepResult::success();
 }
 
-// The metadata entries of each selected writer, in key order: those whose
-// stated class is the writer's, in the service's order. Nothing when an entry
-// did not state its identity; writers then pair with entries by position.
-std::optional<std::vector<std::vector<std::uint32_t>>> entriesByIdentity(
-    const Snapshot& snapshot, std::uint32_t writerCount) {
-  if (snapshot.writerIdentities.size() != writerCount) return std::nullopt;
-  std::vector<std::vector<std::uint32_t>> entries(snapshot.writerClassIds.size());
-  for (const auto& [position, identity] : snapshot.writerIdentities) {
-    for (std::size_t writer = 0; writer < entries.size(); ++writer) {
-      if (snapshot.writerClassIds[writer] == identity.classId) {
-        entries[writer].push_back(static_cast<std::uint32_t>(position));
-      }
+// The metadata entries of each selected writer, in the service's order. The
+// identities the catalogue collected count only when every entry stated one;
+// otherwise writers pair with entries by position.
+std::map<const SelectedWriter*, std::vector<std::uint32_t>> entriesOfWriters(
+    const Snapshot& snapshot, std::uint32_t writerCount, bool byIdentity) {
+  std::map<const SelectedWriter*, std::vector<std::uint32_t>> entries;
+  for (std::uint32_t position = 0; position < writerCount; ++position) {
+    std::optional<vss::WriterIdentity> identity;
+    const auto stated = snapshot.writerIdentities.find(position);
+    if (byIdentity && stated != snapshot.writerIdentities.end()) identity = stated->second;
+    for (const SelectedWriter* writer : writersOfEntry(snapshot, position, identity)) {
+      entries[writer].push_back(position);
     }
   }
   return entries;
@@ -144,55 +152,50 @@ StepResult writerPreparation(Snapshot& snapshot, vss::BackupComponents& service)
   status = service.setContext(vss::kContextBackup);
   if (failed(status)) return callFailure(label::kSetContext, status);
 
-  StepResult result = parseWriterClassIds(snapshot);
-  if (!result.ok) return result;
-  status = service.enableWriterClasses(snapshot.writerClassIds);
+  const std::optional<std::vector<platform::Guid>> classIds = selectedClasses(snapshot);
+  if (!classIds) return StepResult::failure(std::u16string(messages::kBadGuid));
+  status = service.enableWriterClasses(*classIds);
   if (failed(status)) return callFailure(label::kEnableWriterClasses, status);
 
   std::unique_ptr<vss::Async> async;
   status = service.gatherWriterMetadata(async);
-  result = vss::awaitAsync(label::kGatherWriterMetadata, status, std::move(async));
+  StepResult result = vss::awaitAsync(label::kGatherWriterMetadata, status, std::move(async));
   if (!result.ok) return result;
 
   std::uint32_t writerCount = 0;
-  status = service.getWriterMetadataCount(writerCount);
-  if (failed(status)) return callFailure(label::kGetWriterMetadataCount, status);
+  result = countWriterEntries(service, writerCount);
+  if (!result.ok) return result;
   // Every selected writer needs an entry of its own; with the identities the
   // catalogue collects, one or more per selected class (a class may run as
   // several instances), and without them exactly one each. The catalogue's
   // own failure is only a warning: the matching below then finds no
   // components and says so.
-  if (writerCount < snapshot.writerSelections.size()) {
+  const std::size_t selectedCount = snapshot.selectedWriters.size();
+  if (writerCount < selectedCount) {
     return StepResult::failure(std::u16string(messages::kMissingWriter));
   }
   loadWriterComponents(snapshot);
-  const auto byIdentity = entriesByIdentity(snapshot, writerCount);
-  const bool everyWriterFound =
-      byIdentity ? std::none_of(byIdentity->begin(), byIdentity->end(),
-                                [](const auto& entries) { return entries.empty(); })
-                 : writerCount == snapshot.writerSelections.size();
-  if (!everyWriterFound) return StepResult::failure(std::u16string(messages::kMissingWriter));
+  const bool byIdentity = snapshot.writerIdentities.size() == writerCount;
+  const auto entries = entriesOfWriters(snapshot, writerCount, byIdentity);
+  if (entries.size() != selectedCount || (!byIdentity && writerCount != selectedCount)) {
+    return StepResult::failure(std::u16string(messages::kMissingWriter));
+  }
 
-  std::uint32_t writer = 0;
-  for (auto& [writerId, selections] : snapshot.writerSelections) {
+  for (auto& [writerId, writer] : snapshot.selectedWriters) {
     // By position, the writer's instance comes from its own entry and its
     // components from the first entry of its class.
-    const std::vector<std::uint32_t> entries =
-        byIdentity ? (*byIdentity)[writer] : std::vector<std::uint32_t>{writer};
     std::vector<Holder> holders;
-    for (const std::uint32_t position : entries) {
-      vss::Guid instanceId;
-      std::unique_ptr<vss::WriterMetadata> metadata;
-      status = vss::obtained(service.getWriterMetadata(position, instanceId, metadata), metadata);
-      if (failed(status)) return callFailure(label::kGetWriterMetadata, status);
-      holders.push_back({instanceId, byIdentity ? &catalogueAt(snapshot, position)
-                                                : &catalogueOf(snapshot, position)});
+    for (const std::uint32_t position : entries.at(&writer)) {
+      result = visitWriterEntry(service, position, [&](const WriterEntry& entry) {
+        holders.push_back({entry.instanceId, byIdentity ? &catalogueAt(snapshot, entry.position)
+                                                        : &catalogueOf(snapshot, entry.position)});
+        return StepResult::success();
+      });
+      if (!result.ok) return result;
     }
-    snapshot.writerInstanceIds.push_back(holders.front().instanceId);
-    result = addSelectedComponents(snapshot, writerId, snapshot.writerClassIds[writer], holders,
-                                   selections);
+    for (const Holder& holder : holders) writer.instanceIds.push_back(holder.instanceId);
+    result = addSelectedComponents(service, writer, holders);
     if (!result.ok) return result;
-    ++writer;
   }
   return StepResult::success();
 }
@@ -201,11 +204,9 @@ StepResult writerPreparation(Snapshot& snapshot, vss::BackupComponents& service)
 
 void forgetPreparation(Snapshot& snapshot) {
   snapshot.backupComponents.reset();
-  snapshot.writerClassIds.clear();
-  snapshot.writerInstanceIds.clear();
-  snapshot.selectionInstances.clear();
   snapshot.writerCatalogue.clear();
   snapshot.writerIdentities.clear();
+  for (auto& [writerId, writer] : snapshot.selectedWriters) writer.forgetPreparation();
 }
 
 StepResult preparePhase(Snapshot& snapshot) {
@@ -215,7 +216,7 @@ StepResult preparePhase(Snapshot& snapshot) {
   if (failed(service.initializeForBackup())) {
     return StepResult::failure(std::u16string(messages::kNoPermission));
   }
-  if (snapshot.writerSelections.empty()) return volumeOnlyPreparation(service);
+  if (snapshot.selectedWriters.empty()) return volumeOnlyPreparation(service);
   return writerPreparation(snapshot, service);
 }
 

@@ -37,7 +37,7 @@ StepResult createSnapshotSet(Snapshot& snapshot) {
     snapshotIds.push_back(snapshotId);
   }
 
-  if (!snapshot.writerSelections.empty()) {
+  if (!snapshot.selectedWriters.empty()) {
     StepResult result = runAsync(label::kPrepareForBackup,
                                  [&](auto& async) { return service.prepareForBackup(async); });
     if (!result.ok) return result;

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "backup/selection.h"
-#include "backup/writer_pairing.h"
 #include "frame/await_async.h"
 #include "frame/guard.h"
 #include "frame/messages.h"
 #include "platform/platform.h"
+#include "selection/selection.h"
+#include "selection/writer_pairing.h"
 #include "vss/component_info_lease.h"
 
 namespace frostcap {
@@ -90,29 +90,32 @@ void recordLine(std::u16string& line, std::u16string_view writerId,
 }
 
 // The writer id a record line names: the entry's own class where the service
-// states it, otherwise that of the selected writer at the same position. A
+// states it, otherwise that of the selected writer the entry pairs with. A
 // writer beyond the selection (the service reports them all when none is
 // selected) whose class the service does not state gets an empty id.
 std::u16string writerIdOf(const Snapshot& snapshot, std::uint32_t position,
                           const std::optional<vss::WriterIdentity>& identity) {
   if (identity) return platform::formatGuid(identity->classId);
-  return position < snapshot.writerClassIds.size()
-             ? platform::formatGuid(snapshot.writerClassIds[position])
-             : std::u16string();
+  const std::vector<const SelectedWriter*> writers =
+      writersOfEntry(snapshot, position, std::nullopt);
+  return writers.empty() || !writers.front()->classId
+             ? std::u16string()
+             : platform::formatGuid(*writers.front()->classId);
 }
 
 // Lists one writer's components into the queue and into `records`.
-StepResult catalogueWriter(Snapshot& snapshot, std::uint32_t position,
-                           vss::WriterMetadata& metadata, std::vector<ComponentRecord>& records) {
+StepResult catalogueWriter(Snapshot& snapshot, const WriterEntry& entry,
+                           std::vector<ComponentRecord>& records) {
+  vss::WriterMetadata& metadata = entry.metadata;
   const std::optional<vss::WriterIdentity> identity = askIdentity(metadata);
-  if (identity) snapshot.writerIdentities[position] = *identity;
+  if (identity) snapshot.writerIdentities[entry.position] = *identity;
   vss::FileCounts counts;
   Status status = metadata.getFileCounts(counts);
   if (failed(status)) return callFailure(label::kGetFileCounts, status);
-  snapshot.writerComponents.append(u"# Writer " + decimal(position) + u" has " +
+  snapshot.writerComponents.append(u"# Writer " + decimal(entry.position) + u" has " +
                                    decimal(counts.components) + u" component(s)");
 
-  const std::u16string writerId = writerIdOf(snapshot, position, identity);
+  const std::u16string writerId = writerIdOf(snapshot, entry.position, identity);
   std::u16string line;
   for (std::uint32_t index = 0; index < counts.components; ++index) {
     std::unique_ptr<vss::WriterMetadataComponent> component;
@@ -156,22 +159,17 @@ StepResult buildComponentCatalogue(Snapshot& snapshot) {
   vss::BackupComponents& service = *snapshot.backupComponents;
 
   std::uint32_t writerCount = 0;
-  Status status = service.getWriterMetadataCount(writerCount);
-  if (failed(status)) return callFailure(label::kGetWriterMetadataCount, status);
+  const StepResult counted = countWriterEntries(service, writerCount);
+  if (!counted.ok) return counted;
   snapshot.writerComponents.append(u"# Found " + decimal(writerCount) +
                                    u" writer(s) to interrogate");
 
-  for (std::uint32_t position = 0; position < writerCount; ++position) {
-    vss::Guid instanceId;
-    std::unique_ptr<vss::WriterMetadata> metadata;
-    status = vss::obtained(service.getWriterMetadata(position, instanceId, metadata), metadata);
-    if (failed(status)) return callFailure(label::kGetWriterMetadata, status);
+  return visitWriterEntries(service, writerCount, [&](const WriterEntry& entry) {
     std::vector<ComponentRecord> records;
-    const StepResult result = catalogueWriter(snapshot, position, *metadata, records);
-    if (!result.ok) return result;
-    snapshot.writerCatalogue[position] = std::move(records);
-  }
-  return StepResult::success();
+    const StepResult result = catalogueWriter(snapshot, entry, records);
+    if (result.ok) snapshot.writerCatalogue[entry.position] = std::move(records);
+    return result;
+  });
 }
 
 std::u16string escapeCatalogueText(std::u16string_view text) {

@@ -14,7 +14,6 @@
 
 #include "backup/completion.h"
 #include "backup/preparation.h"
-#include "backup/selection.h"
 #include "backup/snapshot_set.h"
 #include "catalogue/catalogue.h"
 #include "frame/guard.h"
@@ -22,6 +21,7 @@
 #include "frame/snapshot.h"
 #include "inventory/inventory.h"
 #include "platform/platform.h"
+#include "selection/selection.h"
 #include "vss/factory.h"
 
 static_assert(sizeof(frostcap_char) == sizeof(char16_t), "the interface speaks UTF-16");
@@ -196,7 +196,7 @@ FROSTCAP_API void frostcap_snapshot_loadWriterFileInfo(frostcap_snapshot* handle
 FROSTCAP_API int frostcap_snapshot_perform_b(frostcap_snapshot* handle) {
   return withSnapshot(handle, kFailure, [](Snapshot& snapshot) {
     if (refuseReuse(snapshot)) return kFailure;
-    if (snapshot.volumePaths.empty() && snapshot.writerSelections.empty()) {
+    if (snapshot.volumePaths.empty() && snapshot.selectedWriters.empty()) {
       snapshot.messages.append(std::u16string(messages::kNoVolumes));
       return kFailure;
     }

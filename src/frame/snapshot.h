@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/component_record.h"
+#include "frame/selected_writer.h"
 #include "frame/string_queue.h"
 #include "platform/platform.h"
 #include "vss/constants.h"
@@ -30,9 +31,7 @@ struct Snapshot {
   std::vector<std::u16string> volumePaths;
   // Keyed by writer id; std::u16string orders by unsigned code units, which is
   // the order in which writers are walked and paired with the service's.
-  std::map<std::u16string, std::vector<ComponentRecord>> writerSelections;
-  std::vector<platform::Guid> writerClassIds;
-  std::vector<platform::Guid> writerInstanceIds;
+  std::map<std::u16string, SelectedWriter> selectedWriters;
   std::uint32_t backupType = kDefaultBackupType;
   std::vector<std::u16string> shadowDevices;  // non-empty: this handle made its snapshot
   StringQueue mountPaths;
@@ -46,10 +45,6 @@ struct Snapshot {
   // writerCatalogue; an entry whose identity the service did not give has
   // none, and writers then pair with entries by position.
   std::map<std::uint64_t, vss::WriterIdentity> writerIdentities;
-  // The instance each selection was added for, parallel to its writer's list
-  // in writerSelections: a writer class may run as several instances, each
-  // holding components of its own.
-  std::map<std::u16string, std::vector<platform::Guid>> selectionInstances;
 };
 
 }  // namespace frostcap

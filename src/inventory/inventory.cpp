@@ -1,14 +1,13 @@
 #include "inventory/inventory.h"
 
-#include <iterator>
 #include <memory>
 
-#include "backup/selection.h"
-#include "backup/writer_pairing.h"
 #include "frame/await_async.h"
 #include "frame/guard.h"
 #include "frame/messages.h"
 #include "inventory/file_expansion.h"
+#include "selection/selection.h"
+#include "selection/writer_pairing.h"
 #include "vss/component_info_lease.h"
 
 namespace frostcap {
@@ -66,9 +65,10 @@ StepResult listComponent(Snapshot& snapshot, vss::WriterMetadataComponent& compo
   return StepResult::success();
 }
 
-StepResult listWriter(Snapshot& snapshot, vss::WriterMetadata& metadata, std::uint32_t position) {
-  const std::vector<const std::vector<ComponentRecord>*> selections =
-      selectionsOfEntry(snapshot, position, askIdentity(metadata));
+StepResult listWriter(Snapshot& snapshot, const WriterEntry& entry) {
+  vss::WriterMetadata& metadata = entry.metadata;
+  const std::vector<const SelectedWriter*> writers =
+      writersOfEntry(snapshot, entry.position, askIdentity(metadata));
   vss::FileCounts counts;
   Status status = metadata.getFileCounts(counts);
   if (failed(status)) return callFailure(label::kGetFileCounts, status);
@@ -84,7 +84,7 @@ StepResult listWriter(Snapshot& snapshot, vss::WriterMetadata& metadata, std::ui
 
   // Built once per writer: a writer may have many components and the host may
   // select many of them.
-  const SelectionIndex selected(selections);
+  const SelectionIndex selected(writers);
   for (std::uint32_t index = 0; index < counts.components; ++index) {
     std::unique_ptr<vss::WriterMetadataComponent> component;
     status = vss::obtained(metadata.getComponent(index, component), component);
@@ -113,20 +113,13 @@ StepResult collectWriterFiles(Snapshot& snapshot) {
   vss::BackupComponents& service = *snapshot.backupComponents;
 
   std::uint32_t writerCount = 0;
-  Status status = service.getWriterMetadataCount(writerCount);
-  if (failed(status)) return callFailure(label::kGetWriterMetadataCount, status);
+  const StepResult counted = countWriterEntries(service, writerCount);
+  if (!counted.ok) return counted;
 
   // A writer that belongs to no selected writer (possible after a failed
   // preparation) has its excluded files listed but none of its components.
-  for (std::uint32_t position = 0; position < writerCount; ++position) {
-    vss::Guid instanceId;
-    std::unique_ptr<vss::WriterMetadata> metadata;
-    status = vss::obtained(service.getWriterMetadata(position, instanceId, metadata), metadata);
-    if (failed(status)) return callFailure(label::kGetWriterMetadata, status);
-    const StepResult result = listWriter(snapshot, *metadata, position);
-    if (!result.ok) return result;
-  }
-  return StepResult::success();
+  return visitWriterEntries(service, writerCount,
+                            [&](const WriterEntry& entry) { return listWriter(snapshot, entry); });
 }
 
 }  // namespace frostcap

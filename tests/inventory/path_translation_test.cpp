@@ -21,6 +21,8 @@ TEST(TranslatePath, RewritesLeadingPrefixesPairByPair) {
   const TranslationCase cases[] = {
       {"NoPairs", u"C:\\Data\\", {u"C:\\"}, {}, u"C:\\Data\\"},
       {"DriveLetterInEitherCase", u"c:\\Data\\", {u"C:\\"}, {m}, m + u"Data\\"},
+      {"DriveZInEitherCase", u"Z:\\tmp\\", {u"z:\\"}, {m}, m + u"tmp\\"},
+      {"DriveAInEitherCase", u"a:\\x", {u"A:\\"}, {m}, m + u"x"},
       {"NoSeparatorCheck", u"C:\\Database\\", {u"C:\\Data"}, {m}, m + u"base\\"},
       {"VolumeWithoutBackslashDoublesIt", u"C:\\Data\\", {u"C:"}, {m}, m + u"\\Data\\"},
       {"ShorterThanThePrefix", u"C:", {u"C:\\"}, {m}, u"C:"},

@@ -78,7 +78,7 @@ TEST_F(Hostile, NullStringsAreTakenAsEmpty) {
   frostcap_snapshot_addVolumePath(handle, nullptr);
   EXPECT_EQ(state().volumePaths, std::vector<std::u16string>{u""});
   frostcap_snapshot_addWriter(handle, nullptr);
-  EXPECT_EQ(state().writerSelections.count(u""), 1u);
+  EXPECT_EQ(state().selectedWriters.count(u""), 1u);
 
   using AddComponent = void (*)(frostcap_snapshot*, const frostcap_char*, const frostcap_char*,
                                 const frostcap_char*, const frostcap_char*);
@@ -99,12 +99,12 @@ TEST_F(Hostile, NullStringsAreTakenAsEmpty) {
         args[i] = i == nulled ? nullptr : host(given[i]);
       }
       messages();
-      state().writerSelections.clear();
+      state().selectedWriters.clear();
       function.add(handle, args[0], args[1], args[2], args[3]);
-      ASSERT_EQ(state().writerSelections.size(), 1u);
-      EXPECT_EQ(state().writerSelections.begin()->first, expected[0]);
+      ASSERT_EQ(state().selectedWriters.size(), 1u);
+      EXPECT_EQ(state().selectedWriters.begin()->first, expected[0]);
       EXPECT_EQ(
-          state().writerSelections.begin()->second,
+          selectedComponents(state().selectedWriters.begin()->second),
           (std::vector<ComponentRecord>{{function.type, expected[1], expected[2], expected[3]}}));
       EXPECT_EQ(messages().size(), nulled == 2 ? 1u : 0u) << "a missing name is reported";
     }
@@ -162,7 +162,7 @@ TEST_P(HostileString, ReachesItsUseUnchanged) {
       EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
       EXPECT_EQ(messages(),
                 std::vector<std::u16string>{takeSnapshotFailed(u"{WARNING_PREFIX}{ERR_BAD_GUID}")});
-      EXPECT_EQ(state().writerSelections.begin()->first, text);
+      EXPECT_EQ(state().selectedWriters.begin()->first, text);
       break;
     case Argument::kLogicalPath:
     case Argument::kComponentName: {
@@ -184,7 +184,11 @@ TEST_P(HostileString, ReachesItsUseUnchanged) {
       EXPECT_EQ(frostcap_snapshot_perform_a(handle), 1);
       EXPECT_EQ(messages(), std::vector<std::u16string>{takeSnapshotFailed(
                                 u"{FATAL_PREFIX}{ERR_NO_COMPONENT} (Path=Old Name=Logs)")});
-      EXPECT_EQ(state().writerSelections.at(kDatabaseWriterId).at(0).fallbackLogicalPath, text);
+      EXPECT_EQ(state()
+                    .selectedWriters.at(kDatabaseWriterId)
+                    .selections.at(0)
+                    .component.fallbackLogicalPath,
+                text);
       break;
     case Argument::kNetwork:
       EXPECT_EQ(frostcap_pathIsNetworkPath(host(text)), 1);

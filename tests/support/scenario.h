@@ -60,6 +60,14 @@ inline void selectTwoWriters(frostcap_snapshot* handle) {
                                                         host(u"Documents"), host(u""));
 }
 
+// The components the host selected for a writer, in its spelling until the
+// preparation rewrites them.
+inline std::vector<ComponentRecord> selectedComponents(const SelectedWriter& writer) {
+  std::vector<ComponentRecord> components;
+  for (const Selection& selection : writer.selections) components.push_back(selection.component);
+  return components;
+}
+
 inline void addVolumes(frostcap_snapshot* handle, std::initializer_list<std::u16string> volumes) {
   for (const std::u16string& volume : volumes)
     frostcap_snapshot_addVolumePath(handle, host(volume));

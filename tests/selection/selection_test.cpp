@@ -1,12 +1,13 @@
 // Storing the host's selections and the rules that compare them with what
 // writers report.
 
-#include "backup/selection.h"
+#include "selection/selection.h"
 
 #include <gtest/gtest.h>
 
 #include "frostcap.h"
 #include "support/host_strings.h"
+#include "support/scenario.h"
 
 namespace frostcap {
 namespace {
@@ -26,12 +27,13 @@ TEST(Selection, WritersAreKeyedByTheirExactIdAndKeepWhatWasSelected) {
   // Without a name: stored, with one warning.
   frostcap_snapshot_addWriterDatabaseComponentFallback(handle, host(u"w"), host(u"Path"), host(u""),
                                                        host(u"Fallback"));
-  const auto& selections = handle->state.writerSelections;
-  ASSERT_EQ(selections.size(), 3u);
-  EXPECT_EQ(selections.at(upper),
+  const auto& writers = handle->state.selectedWriters;
+  ASSERT_EQ(writers.size(), 3u);
+  EXPECT_EQ(test::selectedComponents(writers.at(upper)),
             (std::vector<ComponentRecord>{{2, u"P", u"N", u""}, {2, u"P", u"N", u""}}));
-  EXPECT_TRUE(selections.at(lower).empty());
-  EXPECT_EQ(selections.at(u"w"), (std::vector<ComponentRecord>{{1, u"Path", u"", u"Fallback"}}));
+  EXPECT_TRUE(writers.at(lower).selections.empty());
+  EXPECT_EQ(test::selectedComponents(writers.at(u"w")),
+            (std::vector<ComponentRecord>{{1, u"Path", u"", u"Fallback"}}));
   EXPECT_EQ(test::drain(handle, frostcap_snapshot_getNextMessage),
             std::vector<std::u16string>{u"{WARNING_PREFIX}{ERR_MISSING_NAME}"});
   frostcap_snapshot_free(handle, 0);

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -17,8 +16,9 @@
 
 namespace frostcap {
 
-// Selects a writer; a writer already selected keeps its components.
-void addWriter(Snapshot& snapshot, const std::u16string& writerId);
+// Selects a writer and returns its record; a writer already selected keeps
+// its components.
+SelectedWriter& addWriter(Snapshot& snapshot, const std::u16string& writerId);
 
 // Selects a writer and appends a component to its selections. A component
 // without a name is still recorded, with a warning.
@@ -62,11 +62,14 @@ const ComponentRecord* findSelection(const std::vector<ComponentRecord>& selecti
 class SelectionIndex {
  public:
   explicit SelectionIndex(const std::vector<ComponentRecord>& selections);
-  // The selections of several lists together, as one writer's.
-  explicit SelectionIndex(const std::vector<const std::vector<ComponentRecord>*>& lists);
+  // The selections of several writers together, as one writer's.
+  explicit SelectionIndex(const std::vector<const SelectedWriter*>& writers);
   bool covers(const ComponentRecord& component) const;
 
  private:
+  void add(const ComponentRecord& selection);
+  void finish();
+
   struct TextHash {
     using is_transparent = void;
     std::size_t operator()(std::u16string_view text) const noexcept;

@@ -1,4 +1,4 @@
-#include "backup/selection.h"
+#include "selection/selection.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -6,20 +6,23 @@
 #include <utility>
 
 #include "frame/messages.h"
+#include "platform/platform.h"
 
 namespace frostcap {
 
-void addWriter(Snapshot& snapshot, const std::u16string& writerId) {
-  snapshot.writerSelections.try_emplace(writerId);
+SelectedWriter& addWriter(Snapshot& snapshot, const std::u16string& writerId) {
+  const auto [entry, added] = snapshot.selectedWriters.try_emplace(writerId);
+  if (added) entry->second.classId = platform::parseGuid(writerId);
+  return entry->second;
 }
 
 void addWriterComponent(Snapshot& snapshot, const std::u16string& writerId,
                         ComponentRecord record) {
-  auto& selections = snapshot.writerSelections[writerId];
+  SelectedWriter& writer = addWriter(snapshot, writerId);
   if (record.componentName.empty()) {
     snapshot.messages.append(std::u16string(messages::kMissingName));
   }
-  selections.push_back(std::move(record));
+  writer.selections.push_back({std::move(record), std::nullopt});
 }
 
 std::u16string lowerCopy(std::u16string_view text) {
@@ -112,22 +115,32 @@ std::size_t SelectionIndex::TextHash::operator()(std::u16string_view text) const
   return std::hash<std::u16string_view>()(text);
 }
 
-SelectionIndex::SelectionIndex(const std::vector<ComponentRecord>& selections)
-    : SelectionIndex(std::vector{&selections}) {}
+SelectionIndex::SelectionIndex(const std::vector<ComponentRecord>& selections) {
+  itself_.reserve(selections.size());
+  below_.reserve(selections.size());
+  for (const ComponentRecord& selection : selections) add(selection);
+  finish();
+}
 
-SelectionIndex::SelectionIndex(const std::vector<const std::vector<ComponentRecord>*>& lists) {
-  for (const std::vector<ComponentRecord>* selections : lists) {
-    itself_.reserve(itself_.size() + selections->size());
-    below_.reserve(below_.size() + selections->size());
-    for (const ComponentRecord& selection : *selections) {
-      itself_.insert(recordKey(selection));
-      std::u16string prefix = typeTagged(selection.componentType, selection.logicalPath);
-      prefix.push_back(u'\\');
-      prefix.append(selection.componentName);
-      belowLengths_.push_back(prefix.size() - kTypeUnits);
-      below_.insert(std::move(prefix));
-    }
+SelectionIndex::SelectionIndex(const std::vector<const SelectedWriter*>& writers) {
+  for (const SelectedWriter* writer : writers) {
+    itself_.reserve(itself_.size() + writer->selections.size());
+    below_.reserve(below_.size() + writer->selections.size());
+    for (const Selection& selection : writer->selections) add(selection.component);
   }
+  finish();
+}
+
+void SelectionIndex::add(const ComponentRecord& selection) {
+  itself_.insert(recordKey(selection));
+  std::u16string prefix = typeTagged(selection.componentType, selection.logicalPath);
+  prefix.push_back(u'\\');
+  prefix.append(selection.componentName);
+  belowLengths_.push_back(prefix.size() - kTypeUnits);
+  below_.insert(std::move(prefix));
+}
+
+void SelectionIndex::finish() {
   std::sort(belowLengths_.begin(), belowLengths_.end());
   belowLengths_.erase(std::unique(belowLengths_.begin(), belowLengths_.end()), belowLengths_.end());
 }
