@@ -16,6 +16,7 @@ libfrostcap-sim.
 from ._com import backup_privilege_enabled
 from ._library import Library, LibraryError
 from ._library import load as load_library
+from ._listing import ListedFile, copy_path
 from ._messages import TOKEN_TEXTS, render_message
 from ._snapshot import (BACKUP_TYPES, CatalogueEntry, Component, Snapshot, SnapshotError,
                         is_network_path)
@@ -23,7 +24,7 @@ from ._snapshot import (BACKUP_TYPES, CatalogueEntry, Component, Snapshot, Snaps
 __version__ = "0.1.0"
 
 __all__ = [
-    "BACKUP_TYPES", "CatalogueEntry", "Component", "Library", "LibraryError", "Snapshot",
-    "SnapshotError", "TOKEN_TEXTS", "backup_privilege_enabled", "is_network_path",
-    "load_library", "render_message",
+    "BACKUP_TYPES", "CatalogueEntry", "Component", "Library", "LibraryError", "ListedFile",
+    "Snapshot", "SnapshotError", "TOKEN_TEXTS", "backup_privilege_enabled", "copy_path",
+    "is_network_path", "load_library", "render_message",
 ]
