@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "console_events.h"
 #include "system.h"
 
 namespace frostcap::cli {
@@ -45,6 +46,32 @@ TEST(HostSetupTest, RefusesASingleThreadedApartmentAndSetsUpItsOwnThread) {
   EXPECT_EQ(ready->com.verdict, Verdict::kOk) << ready->com.finding;
   EXPECT_EQ(ready->com.finding.rfind("multithreaded apartment; security set", 0), 0u)
       << ready->com.finding;
+}
+
+// Console events end the run as the POSIX signals do; a second Ctrl-C ends it
+// at once; the events after which Windows ends the process wait for the run.
+TEST(ConsoleEventsTest, EndTheRunAsFailedLikeTheSignals) {
+  struct Case {
+    DWORD event;
+    bool again;
+    ConsoleAction expected;
+  };
+  const Case cases[] = {
+      {CTRL_C_EVENT, false, {true, false, false, 130, ""}},
+      {CTRL_BREAK_EVENT, false, {true, false, false, 130, ""}},
+      {CTRL_C_EVENT, true, {true, true, false, 130, ""}},
+      {CTRL_CLOSE_EVENT, false, {true, false, true, 129, ""}},
+      {CTRL_LOGOFF_EVENT, false, {true, false, true, 143, ""}},
+      {CTRL_SHUTDOWN_EVENT, true, {true, false, true, 143, ""}},
+      {99, false, {false, false, false, 0, ""}},
+  };
+  for (const Case& c : cases) {
+    const ConsoleAction action = consoleAction(c.event, c.again);
+    EXPECT_EQ(action.handled, c.expected.handled) << c.event;
+    EXPECT_EQ(action.endAtOnce, c.expected.endAtOnce) << c.event;
+    EXPECT_EQ(action.waitForRun, c.expected.waitForRun) << c.event;
+    EXPECT_EQ(action.exitCode, c.expected.exitCode) << c.event;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@ scenarios of the simulated service."""
 
 import json
 import os
+import pty
 import re
 import shutil
 import signal
@@ -98,7 +99,8 @@ def no_snapshot_set(scenario):
 # Each pattern matches a whole line of the error output.
 @pytest.mark.parametrize("args, change, code, patterns", [
     ([*SNAPSHOT, *BOTH_WRITERS, "--exec", "sh", "-c", "exit 3"], None, 3, []),
-    (["--raw", *SNAPSHOT, "--writer", MAIL, "--component", "database:Mail:Nobody"], None, 1,
+    (["--raw", *SNAPSHOT, "--writer", MAIL, "--component", "database:Mail:Nobody", "--exec",
+      "true"], None, 1,
      [re.escape("{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({FATAL_PREFIX}{ERR_NO_COMPONENT} "
                 "(Path=Mail Name=Nobody))")]),
     (["--raw", *SNAPSHOT, *BOTH_WRITERS, "--exec", "true"], failed_in_part, 1,
@@ -119,23 +121,159 @@ def test_a_failure_fails_the_backup_and_sets_the_exit_code(world, args, change, 
     assert list(world.copies.iterdir()) == []
 
 
-@pytest.mark.parametrize("end, code, verdict", [("enter", 0, "true"), ("ctrl-c", 130, "false")])
-def test_a_held_snapshot_ends_with_enter_or_ctrl_c(world, end, code, verdict):
-    process = subprocess.Popen(world.command(*SNAPSHOT, *BOTH_WRITERS), stdin=subprocess.PIPE,
+def verdicts_are(world, verdict):
+    verdicts = world.calls("SetBackupSucceeded")
+    return len(verdicts) == 2 and all(v.endswith(f",{verdict})") for v in verdicts)
+
+
+# A held snapshot counts only when confirmed on its terminal: end of input, a
+# hang-up, a signal and a closed output end it as failed and release the copies.
+@pytest.mark.parametrize("end, code, line", [
+    ("enter", 0, None),
+    ("ctrl-d", 4, "input ended before the backup was confirmed: the backup failed"),
+    (signal.SIGINT, 130, "SIGINT (Ctrl-C) while the snapshot was held: the backup failed"),
+    (signal.SIGHUP, 129, "SIGHUP (hang-up) while the snapshot was held: the backup failed"),
+    (signal.SIGTERM, 143, "SIGTERM while the snapshot was held: the backup failed"),
+    ("close stdout", 141, "SIGPIPE (broken pipe) while the snapshot was held: the backup failed"),
+])
+def test_a_held_snapshot_counts_only_when_confirmed(world, end, code, line):
+    terminal, stdin = pty.openpty()
+    process = subprocess.Popen(world.command(*SNAPSHOT, *BOTH_WRITERS), stdin=stdin,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                env=world.env)
-    assert process.stdout.readline().startswith("mount path: ")
-    assert len(list(world.copies.iterdir())) == 2, "the copy and its owner marker"
-    if end == "enter":
-        process.stdin.write("\n")
-        process.stdin.flush()
+    os.close(stdin)
+    if end == "close stdout":
+        process.stdout.close()
     else:
-        time.sleep(0.2)
-        process.send_signal(signal.SIGINT)
+        assert process.stdout.readline().startswith("mount path: ")
+    assert any("until you confirm" in line for line in iter(process.stderr.readline, ""))
+    assert len(list(world.copies.iterdir())) == 2, "the copy and its owner marker"
+    if end in ("enter", "ctrl-d"):
+        os.write(terminal, b"\n" if end == "enter" else b"\x04")
+    elif end != "close stdout":
+        process.send_signal(end)
     assert process.wait(timeout=30) == code
+    os.close(terminal)
+    assert line is None or f"frostcap: {line}\n" in process.stderr.read()
     assert list(world.copies.iterdir()) == []
-    verdicts = world.calls("SetBackupSucceeded")
-    assert len(verdicts) == 2 and all(v.endswith(f",{verdict})") for v in verdicts)
+    assert verdicts_are(world, "true" if code == 0 else "false")
+
+
+def test_without_a_terminal_the_hold_is_refused_before_any_snapshot(world):
+    result = world.run(*SNAPSHOT, *BOTH_WRITERS, stdin=subprocess.DEVNULL)
+    assert result.returncode == 2
+    assert "use --exec CMD" in result.stderr and not world.calls("DoSnapshotSet")
+
+
+# While --exec runs, a signal is passed on to the command, which is killed when
+# it does not end within the grace period; the backup fails either way.
+@pytest.mark.parametrize("sig, child, code", [
+    (signal.SIGTERM, "exec sleep 20", 143),
+    (signal.SIGHUP, "exec sleep 20", 129),
+    (signal.SIGTERM, "trap '' TERM; sleep 5", 143),
+])
+def test_a_signal_during_the_command_fails_the_backup(world, tmp_path, sig, child, code):
+    started = tmp_path / "started"
+    process = subprocess.Popen(world.command(*SNAPSHOT, *BOTH_WRITERS, "--grace", "0.5", "--exec",
+                                             "sh", "-c", f"touch {started}; {child}"),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               env=world.env)
+    while not started.exists():
+        time.sleep(0.02)
+    process.send_signal(sig)
+    assert process.wait(timeout=10) == code
+    assert list(world.copies.iterdir()) == [] and verdicts_are(world, "false")
+
+
+def documents_on_d(scenario):
+    """The document writer's files on a volume D:\\ of their own."""
+    scenario["volumes"].append({"name": "D:\\", "directory": "ddrive"})
+    text = json.dumps(scenario["writers"][1]).replace("C:\\\\Documents", "D:\\\\Documents")
+    scenario["writers"][1] = json.loads(text)
+
+
+# A component's volume that no --volume names is added, and its files are
+# listed from that volume's copy: a named pipe, which no copy holds, is absent.
+@pytest.mark.parametrize("options, code, line", [
+    ([], 0, r"frostcap: adding volume D:\\, which holds D:\\Documents\\.+ of the selected components"),
+    (["--no-add-volumes"], 2, r"frostcap: D:\\Documents\\.+ lies on D:\\, which no --volume names .+"),
+])
+def test_a_component_on_another_volume_is_read_from_its_own_copy(world, options, code, line):
+    shutil.copytree(EXAMPLES / "volume" / "Documents", world.live.parent / "ddrive" / "Documents")
+    os.mkfifo(world.live.parent / "ddrive" / "Documents" / "pipe")
+    result = world.run(*SNAPSHOT, *BOTH_WRITERS, "--files", *options, "--exec", "true",
+                       change=documents_on_d)
+    assert result.returncode == code, result.stderr
+    assert re.search(f"^{line}$", result.stderr, re.MULTILINE), result.stderr
+    if code == 0:
+        assert [c.split(",")[0] for c in world.calls("AddToSnapshotSet")] == \
+            ["AddToSnapshotSet(C:\\", "AddToSnapshotSet(D:\\"]
+        assert "  D:\\Documents\\notes.txt" in result.stdout.splitlines()
+        assert "pipe" not in result.stdout and verdicts_are(world, "true")
+
+
+# The command's environment has exactly its own FROSTCAP_ values: inherited
+# ones, an outer snapshot's among them, are replaced or removed.
+def test_a_nested_snapshot_hands_its_command_the_inner_copy(world):
+    world.env.update(FROSTCAP_MOUNT_PATH_2="stale", FROSTCAP_SNAPSHOT_DIR_2="stale")
+    show = 'printf "%s|%s|%s\\n" "$FROSTCAP_SNAPSHOT_DIR_1" "$FROSTCAP_MOUNT_PATH_2" ' \
+           '"$FROSTCAP_SNAPSHOT_DIR_2"'
+    inner = world.command(*SNAPSHOT, "--exec", "sh", "-c", show)
+    result = world.run(*SNAPSHOT, "--exec", "sh", "-c",
+                       show + '; ' + " ".join(f"'{a}'" for a in inner))
+    assert result.returncode == 0, result.stderr
+    outer, nested = [line.split("|") for line in result.stdout.splitlines()
+                     if "|" in line]
+    assert outer[1:] == nested[1:] == ["", ""]
+    assert outer[0] != nested[0] and Path(nested[0]).parent == world.copies
+
+
+# What the --exec command's end makes of the backup, with a line on stderr
+# whenever it fails; with --json its output goes to stderr and the document parses.
+@pytest.mark.parametrize("options, child, code, verdict, line", [
+    ([], "exit 1", 3, "false", "sh exited with 1: the backup failed"),
+    (["--success-exit-codes", "0,2-7"], "exit 7", 0, "true", None),
+    (["--success-exit-codes", "0,2-7"], "exit 1", 3, "false", "sh exited with 1: the backup failed"),
+    ([], "kill -9 $$", 3, "false", "sh was ended by SIGKILL: the backup failed"),
+    ([], 'rm -r "$FROSTCAP_SNAPSHOT_DIR_1"', 1, "false",
+     r"the shadow copy of volume C:\\ \(.+\) no longer exists: the backup failed"),
+    (["--timeout", "0.3"], "exec sleep 20", 5, "false", "the timeout while sh ran: the backup failed"),
+])
+def test_the_commands_end_decides_the_backup(world, options, child, code, verdict, line):
+    result = world.run("--json", *SNAPSHOT, *BOTH_WRITERS, *options, "--exec", "sh", "-c",
+                       f"echo child output; {child}")
+    report = json.loads(result.stdout)
+    assert result.returncode == report["exitCode"] == code, result.stderr
+    assert "child output" in result.stderr and verdicts_are(world, verdict)
+    assert line is None or re.search(f"^frostcap: {line}$", result.stderr, re.MULTILINE), \
+        result.stderr
+    missing = world.run(*SNAPSHOT, "--exec", "./no-such-command")
+    assert missing.returncode == 127 and "could not be started" in missing.stderr
+
+
+def planned(*faults):
+    return lambda scenario: scenario.update(faults=[
+        {"call": call, "status": status, "occurrence": n} for call, status, n in faults])
+
+
+# A busy service is waited for on a fresh handle; a passing failure is retried
+# when asked; every try is reported, and the library itself never retries.
+BUSY = "0x80042316"
+@pytest.mark.parametrize("options, faults, code, tries", [
+    (["--busy-wait", "0.01"], [("DoSnapshotSet", BUSY, 1), ("DoSnapshotSet", BUSY, 2)], 0, 3),
+    (["--busy-limit", "0"], [("DoSnapshotSet", BUSY, 1)], 1, 1),
+    (["--retries", "1", "--retry-wait", "0"], [("DoSnapshotSet", "0x80042313", 1)], 0, 2),
+    ([], [("DoSnapshotSet", "0x80042313", 1)], 1, 1),
+    (["--retries", "3", "--retry-wait", "0"], [("DoSnapshotSet", "0x80042308", 1)], 1, 1),
+])
+def test_a_busy_or_passing_failure_is_tried_again(world, options, faults, code, tries):
+    result = world.run("snapshot", "--volume", "c:", *options, "--exec", "true",
+                       change=planned(*faults))
+    assert result.returncode == code, result.stderr
+    assert len(world.calls("DoSnapshotSet")) == tries
+    assert len(re.findall(r"^frostcap: try \d failed: ", result.stderr, re.M)) == tries - 1
+    # The name the service takes: c: as c:\\
+    assert world.calls("AddToSnapshotSet")[-1].startswith("AddToSnapshotSet(c:\\,")
 
 
 def test_the_copy_of_a_killed_host_goes_at_the_next_start(world):
@@ -202,14 +340,34 @@ def test_doctor_checks_the_machine_and_tries_the_volume(world, volume, fault, ex
     ([*SNAPSHOT, "--writer", MAIL, "--component", "tape:Mail:X"], None, ""),
     ([*SNAPSHOT, "--backup-type", "weekly"], None, ""),
     (["writers"], None, ""),
+    ([*SNAPSHOT, "--backup-type", "4294967297"], None, r"--backup-type 4294967297: expected "),
+    ([*SNAPSHOT, "--backup-type", "-1"], None, "--backup-type -1: expected "),
+    ([*SNAPSHOT, "--retries", "99999999999999999999"], None, "--retries 9+: expected 0 to 1000"),
+    ([*SNAPSHOT, "--timeout", "1e400"], None, "--timeout 1e400: expected a duration"),
+    ([*SNAPSHOT, "--success-exit-codes", "7-2"], None, "--success-exit-codes 7-2: expected"),
     (SNAPSHOT, '{"volumes": [', r"scenario\.json:1:\d+: "),
+    (SNAPSHOT, '{"description": 1e400}', r"scenario\.json: .*number overflow"),
     (SNAPSHOT, '{"writers": [{"classId": "nope"}]}',
      r"scenario\.json: /writers/0/classId: expected a GUID"),
 ])
 def test_usage_and_scenario_errors_exit_with_2(world, args, scenario, expected):
-    result = world.run(*args, scenario=scenario)
+    result = world.run(*args, "--exec", "true", scenario=scenario)
     assert result.returncode == 2
     assert re.search(expected, result.stderr), result.stderr
+
+
+@pytest.mark.parametrize("command, code", [("true", 6), ("false", 3)])
+def test_an_unwritable_record_is_an_error_that_keeps_the_backups_outcome(world, command, code):
+    world.record = world.copies / "missing" / "record.jsonl"
+    result = world.run(*SNAPSHOT, "--exec", command)
+    assert result.returncode == code
+    assert re.search(r"^frostcap: --record .+ \(the backup (succeeded|failed)\)$", result.stderr,
+                     re.MULTILINE), result.stderr
+
+
+def test_version():
+    result = subprocess.run([FROSTCAP, "--version"], capture_output=True, text=True)
+    assert result.returncode == 0 and re.fullmatch(r"frostcap \d+\.\d+\.\d+\n", result.stdout)
 
 
 def test_every_token_the_library_queues_is_documented_and_rendered():

@@ -1,6 +1,9 @@
 #include "doctor.h"
 
+#include <iostream>
 #include <vector>
+
+#include "exit_codes.h"
 
 #include "messages.h"
 #include "session.h"
@@ -34,6 +37,39 @@ Check volumeTrial(const Api& api, const std::string& volume, bool raw) {
     check.advice = "docs/messages.md says what to do about each message";
   }
   return check;
+}
+
+int runDoctor(const Command& command, const HostSetup& host, const ApiLoad& load, Report& report) {
+  std::vector<Check> checks = systemChecks();
+  checks.push_back(host.com);
+  Check trial{"volume trial"};
+  const std::string volume = command.volumes.empty() ? "" : command.volumes.front();
+  if (volume.empty()) {
+    trial.finding = "not tried: no volume given";
+    trial.advice = "name the volume to back up, e.g. frostcap doctor --volume C:\\";
+  } else if (!host.usable) {
+    trial.finding = "not tried: COM cannot be used as the service needs (see the COM line)";
+  } else if (load.api == nullptr) {
+    trial.verdict = Verdict::kProblem;
+    trial.finding = "the library could not be loaded: " + load.error;
+    trial.advice = "keep frostcap.dll beside frostcap.exe";
+  } else {
+    trial = volumeTrial(*load.api, volume, command.raw);
+  }
+  checks.push_back(std::move(trial));
+
+  bool allOk = true;
+  nlohmann::json entries = nlohmann::json::array();
+  for (const Check& check : checks) {
+    allOk = allOk && check.verdict == Verdict::kOk;
+    entries.push_back({{"check", check.name},
+                       {"verdict", verdictName(check.verdict)},
+                       {"finding", check.finding},
+                       {"advice", check.advice}});
+    if (!command.json) std::cout << checkLine(check) << '\n';
+  }
+  report.set("checks", std::move(entries));
+  return allOk ? kSuccess : kServiceFailed;
 }
 
 const char* verdictName(Verdict verdict) {

@@ -1,17 +1,24 @@
 // The simulated service: what the command runs on where the real service does
 // not exist.
 
+#include <system_error>
+
 #include "platform/utf_codec.h"
 #include "service.h"
+#include "simulator/scenario.h"
 #include "simulator/simulation.h"
+#include "simulator/volume_names.h"
 
 namespace frostcap::cli {
 namespace {
 
 class SimulatedService final : public Service {
  public:
-  SimulatedService(std::unique_ptr<simulator::Simulation> simulation, std::string source)
-      : simulation_(std::move(simulation)), source_(std::move(source)) {
+  SimulatedService(std::vector<simulator::Volume> volumes,
+                   std::unique_ptr<simulator::Simulation> simulation, std::string source)
+      : volumes_(std::move(volumes)),
+        simulation_(std::move(simulation)),
+        source_(std::move(source)) {
     simulation_->install();
   }
 
@@ -24,12 +31,36 @@ class SimulatedService final : public Service {
     return path ? path->string() : mountPath;
   }
 
+  std::optional<std::string> volumeOf(const std::string& path) const override {
+    const std::u16string text = utf::toUtf16(path);
+    const simulator::Volume* best = nullptr;
+    for (const simulator::Volume& volume : volumes_) {
+      if (simulator::pathBelow(text, volume.name) &&
+          (best == nullptr || volume.name.size() > best->name.size())) {
+        best = &volume;
+      }
+    }
+    if (best == nullptr) return std::nullopt;
+    return utf::toUtf8(best->name);
+  }
+
+  bool sameVolume(const std::string& a, const std::string& b) const override {
+    return simulator::volumeKey(utf::toUtf16(a)) == simulator::volumeKey(utf::toUtf16(b));
+  }
+
+  bool copyExists(const std::string& mountPath) const override {
+    const auto path = simulation_->hostPath(utf::toUtf16(mountPath));
+    std::error_code error;
+    return path && std::filesystem::is_directory(*path, error);
+  }
+
   bool writeRecord(const std::filesystem::path& file) const override {
     simulation_->writeRecord(file);
     return true;
   }
 
  private:
+  std::vector<simulator::Volume> volumes_;
   std::unique_ptr<simulator::Simulation> simulation_;
   std::string source_;
 };
@@ -42,8 +73,11 @@ std::unique_ptr<Service> openService(const std::string& scenario,
                                      const std::vector<std::string>& volumes) {
   try {
     if (!scenario.empty()) {
-      return std::make_unique<SimulatedService>(simulator::Simulation::fromFile(scenario),
-                                                "scenario " + scenario);
+      simulator::Scenario read = simulator::readScenario(scenario);
+      std::vector<simulator::Volume> named = read.volumes;
+      return std::make_unique<SimulatedService>(
+          std::move(named), simulator::Simulation::fromScenario(std::move(read)),
+          "scenario " + scenario);
     }
     // Without a scenario every volume is a directory of this host, named as
     // given.
@@ -51,10 +85,15 @@ std::unique_ptr<Service> openService(const std::string& scenario,
     for (const std::string& volume : volumes) {
       simulated.push_back({utf::toUtf16(volume), std::filesystem::path(volume), std::nullopt});
     }
-    return std::make_unique<SimulatedService>(simulator::Simulation::forVolumes(simulated),
+    return std::make_unique<SimulatedService>(simulated,
+                                              simulator::Simulation::forVolumes(simulated),
                                               "no scenario: the volumes given, no writers");
   } catch (const simulator::ScenarioError& error) {
     throw ServiceError{error.what()};
+  } catch (const std::exception& error) {
+    // What the scenario's reader lets through, such as a number out of range.
+    throw ServiceError{(scenario.empty() ? std::string("the volumes given") : scenario) + ": " +
+                       error.what()};
   }
 }
 

@@ -1,12 +1,9 @@
 #include "session.h"
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 #include <type_traits>
 
+#include "background.h"
 #include "platform/utf_codec.h"
 
 namespace frostcap::cli {
@@ -27,34 +24,20 @@ class ProgressLine {
  public:
   ProgressLine(bool enabled, const char* what) {
     if (!enabled || what == nullptr) return;
-    thread_ = std::thread([this, what] {
+    background_.start([this, what] {
       const auto start = std::chrono::steady_clock::now();
-      std::unique_lock lock(mutex_);
-      while (!done_) {
+      do {
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         std::fprintf(stderr, "\r%s... %.1f s ", what, elapsed.count());
         std::fflush(stderr);
-        wake_.wait_for(lock, std::chrono::milliseconds(100));
-      }
+      } while (background_.sleep(std::chrono::milliseconds(100)));
       std::fprintf(stderr, "\r\033[K");
       std::fflush(stderr);
     });
   }
-  ~ProgressLine() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  std::thread thread_;
+  Background background_;
 };
 
 }  // namespace

@@ -1,18 +1,20 @@
 #include "platform/windows/windows_support.h"
 // windows_support.h first: it fixes the Windows version for what follows.
 #include <cguid.h>
-#include <io.h>
 #include <objbase.h>
 #include <objidl.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <cwchar>
 #include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "console_events.h"
 #include "platform/utf_codec.h"
 #include "system.h"
 #include "vss/com/com_ptr.h"
@@ -102,10 +104,12 @@ Check backupPrivilege(HANDLE token) {
     const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
     if (entry.Luid.LowPart != backup.LowPart || entry.Luid.HighPart != backup.HighPart) continue;
     check.verdict = Verdict::kOk;
+    // Reading is all a backup does; SeRestorePrivilege is for writing files
+    // back whatever their security, so it is neither needed nor enabled.
     check.finding = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0
-                        ? "SeBackupPrivilege is held and enabled"
-                        : "SeBackupPrivilege is held, not enabled: a program that reads the "
-                          "shadow copies enables it in its own token first";
+                        ? "SeBackupPrivilege is held and enabled (frostcap enables it at start); "
+                          "SeRestorePrivilege is not needed, since a backup only reads"
+                        : "SeBackupPrivilege is held, but could not be enabled";
     return check;
   }
   check.verdict = Verdict::kProblem;
@@ -216,14 +220,48 @@ Check shadowCopyService() {
   return check;
 }
 
-std::atomic<bool> interruptFlag{false};
+// The first interruption wins: its exit code and what it was.
+std::atomic<int> interruptCode{0};
+std::atomic<const char*> interruptWhat{nullptr};
+std::atomic<bool> finished{false};
 
+void noteInterruption(int exitCode, const char* what) {
+  int none = 0;
+  if (interruptCode.compare_exchange_strong(none, exitCode)) interruptWhat = what;
+}
+
+// Runs on a thread of its own. Windows ends the process once the handler of
+// a console close, logoff or shutdown returns (or after a few seconds), so it
+// waits there for the run to release the copies.
 BOOL WINAPI onControl(DWORD event) {
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-    interruptFlag = true;
-    return TRUE;
+  const ConsoleAction action = consoleAction(event, interruptCode != 0);
+  if (!action.handled) return FALSE;
+  if (action.endAtOnce) {
+    static const char kText[] = "frostcap: second Ctrl-C: ending at once; the backup failed\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kText, sizeof kText - 1, &written, nullptr);
+    ExitProcess(static_cast<UINT>(action.exitCode));
   }
-  return FALSE;
+  noteInterruption(action.exitCode, action.what);
+  for (int waited = 0; action.waitForRun && !finished && waited < 4500; waited += 50) Sleep(50);
+  return TRUE;
+}
+
+// Enables the backup privilege in the process token where the token holds it,
+// so that the library's listing and a command run during the snapshot read
+// what only a backup may read. Best effort: doctor reports what came of it.
+void enableBackupPrivilege() {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) {
+    return;
+  }
+  const KernelHandle token(opened);
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (LookupPrivilegeValueW(nullptr, L"SeBackupPrivilege", &privileges.Privileges[0].Luid)) {
+    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+  }
 }
 
 std::wstring wide(const std::string& text) {
@@ -252,7 +290,24 @@ std::wstring quoted(const std::wstring& argument) {
 
 }  // namespace
 
+ConsoleAction consoleAction(unsigned long event, bool alreadyInterrupted) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      return {true, alreadyInterrupted, false, 130, "Ctrl-C"};
+    case CTRL_CLOSE_EVENT:
+      return {true, false, true, 129, "the console closing"};
+    case CTRL_LOGOFF_EVENT:
+      return {true, false, true, 143, "the logoff"};
+    case CTRL_SHUTDOWN_EVENT:
+      return {true, false, true, 143, "the shutdown"};
+    default:
+      return {};
+  }
+}
+
 HostSetup prepareHost() {
+  enableBackupPrivilege();
   HostSetup setup{true, {"COM security"}};
   // Like the library's own initialisation, this lasts as long as the process.
   const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -313,42 +368,106 @@ std::vector<Check> systemChecks() {
   return {elevation(token.get()), backupPrivilege(token.get()), bitness(), shadowCopyService()};
 }
 
-bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+namespace {
+
+// A console, not merely a character device: the C run-time's _isatty also
+// says yes for NUL, where no operator can confirm anything.
+bool isConsole(DWORD standardHandle) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(standardHandle), &mode) != 0;
+}
+
+}  // namespace
+
+bool stderrIsTerminal() { return isConsole(STD_ERROR_HANDLE); }
+bool stdinIsTerminal() { return isConsole(STD_INPUT_HANDLE); }
 
 void installInterruptHandler() { SetConsoleCtrlHandler(onControl, TRUE); }
 
-bool interrupted() { return interruptFlag; }
-
-HoldEnd holdUntilEnterOrInterrupt() {
-  // Reading a line blocks; Ctrl-C ends it with a failed read.
-  std::string line;
-  if (std::getline(std::cin, line)) return interruptFlag ? HoldEnd::kInterrupted : HoldEnd::kEnter;
-  return interruptFlag ? HoldEnd::kInterrupted : HoldEnd::kEndOfInput;
+std::optional<Interruption> interruption() {
+  const int code = interruptCode;
+  if (code == 0) return std::nullopt;
+  const char* what = interruptWhat;
+  return Interruption{code, what != nullptr ? what : "an interruption"};
 }
 
-CommandResult runCommand(const std::vector<std::string>& argv,
-                         const std::vector<std::pair<std::string, std::string>>& environment) {
-  for (const auto& [name, value] : environment) {
-    SetEnvironmentVariableW(wide(name).c_str(), wide(value).c_str());
+void interrupt(int exitCode, const char* what) { noteInterruption(exitCode, what); }
+
+void runFinished() { finished = true; }
+
+HoldEnd holdUntilConfirmed() {
+  // Reading a line blocks; Ctrl-C ends it with a failed read.
+  std::string line;
+  const bool read = static_cast<bool>(std::getline(std::cin, line));
+  if (interruptCode != 0) return HoldEnd::kInterrupted;
+  return read ? HoldEnd::kConfirmed : HoldEnd::kEndOfInput;
+}
+
+std::vector<std::string> inheritedEnvironment() {
+  std::vector<std::string> entries;
+  wchar_t* block = GetEnvironmentStringsW();
+  if (block == nullptr) return entries;
+  for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+    const std::wstring text(entry);
+    entries.push_back(utf::toUtf8(std::u16string(text.begin(), text.end())));
   }
+  FreeEnvironmentStringsW(block);
+  return entries;
+}
+
+namespace {
+
+// The child shares the console, so console events reach it as they reach
+// this process; once the run is interrupted it has the grace period to end.
+DWORD waitForChild(HANDLE process, std::chrono::duration<double> grace) {
+  std::optional<std::chrono::steady_clock::time_point> killAt;
+  while (WaitForSingleObject(process, 50) == WAIT_TIMEOUT) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!killAt && interruptCode != 0) {
+      killAt = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(grace);
+    }
+    if (killAt && now >= *killAt) {
+      std::cerr << "frostcap: the command did not end within the grace period; ending it\n";
+      TerminateProcess(process, 1);
+      killAt = std::chrono::steady_clock::time_point::max();
+    }
+  }
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process, &exitCode);
+  return exitCode;
+}
+
+}  // namespace
+
+CommandResult runCommand(const CommandSpec& spec) {
+  std::wstring environment;
+  for (const std::string& entry : spec.environment) {
+    environment += wide(entry);
+    environment.push_back(L'\0');
+  }
+  environment.push_back(L'\0');
   std::wstring commandLine;
-  for (const std::string& argument : argv) {
+  for (const std::string& argument : spec.argv) {
     if (!commandLine.empty()) commandLine.push_back(L' ');
     commandLine += quoted(wide(argument));
   }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return {false, 0, "error " + std::to_string(GetLastError())};
+  if (spec.stdoutToStderr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return {true, static_cast<int>(exitCode), {}};
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, spec.stdoutToStderr,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                      &process)) {
+    return {false, 0, {}, "error " + std::to_string(GetLastError())};
+  }
+  const KernelHandle thread(process.hThread), child(process.hProcess);
+  const DWORD exitCode = waitForChild(child.get(), spec.grace);
+  return {true, static_cast<int>(exitCode), {}, {}};
 }
 
 }  // namespace frostcap::cli
