@@ -19,13 +19,13 @@ READ_UNTIL_GONE = f"for i in $(seq 200); do {READ} || exit 1; sleep 0.05; done"
 # What each scenario should end with: the exit code and a text the output holds
 # (None: none asked for). The command's outcomes live here and nowhere else.
 OUTCOMES = {
-    # Not retried: the second StartSnapshotSet would succeed.
-    "set-in-progress": (READ, 1, "0x80042316"),
-    # No device path: no mount path is printed and the reader finds nothing.
-    "no-device": (READ, 1, None),
+    # Retried on a fresh handle, which the service then accepts.
+    "set-in-progress": (READ, 0, "try 1 failed"),
+    # No device path: the reader is never started.
+    "no-device": (READ, 1, "device path for 0 of 1"),
     "writer-veto": (READ, 1, "0x800423f3"),
-    # The reader meets the copy gone and fails the backup with its own code.
-    "copy-vanishes": (READ_UNTIL_GONE, 1, "mount path:"),
+    # The reader meets the copy gone and fails; the command says why.
+    "copy-vanishes": (READ_UNTIL_GONE, 3, "no longer exists"),
     "slow-metadata": (READ, 0, "mount path:"),
     "access-denied": (READ, 1, "0x80070005"),
 }
@@ -36,7 +36,7 @@ def shortened(scenario):
     a fraction of a second, as the test cannot wait minutes."""
     for volume in scenario["volumes"]:
         volume.update(directory=str(EXAMPLES / "volume"))
-        volume.update({k: min(v, 100) for k, v in volume.items() if k == "vanishAfter"})
+        volume.update({k: min(v, 1000) for k, v in volume.items() if k == "vanishAfter"})
     for fault in scenario.get("faults", []):
         fault.update({k: min(v, 200) for k, v in fault.items() if k == "delay"})
     return scenario
@@ -52,7 +52,8 @@ def test_each_field_failure_ends_as_it_should(tmp_path, name):
     copies.mkdir()
     result = subprocess.run(
         [FROSTCAP, "--scenario", str(path), "snapshot", "--volume", "C:\\", "--writer", MAIL,
-         "--component", "database:Mail:Mailbox Database", "--exec", "sh", "-c", reader],
+         "--component", "database:Mail:Mailbox Database", "--busy-wait", "0.01",
+         "--exec", "sh", "-c", reader],
         capture_output=True, text=True, timeout=60, env=dict(os.environ, TMPDIR=str(copies)))
     assert result.returncode == exit_code, result.stdout + result.stderr
     assert says is None or says in result.stdout + result.stderr

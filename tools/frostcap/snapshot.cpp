@@ -248,6 +248,15 @@ void SnapshotRun::listFiles(Session& session, const std::vector<std::string>& mo
 
 int SnapshotRun::use(const std::vector<std::string>& mountPaths) {
   if (filesOutside_) return kServiceFailed;
+  // A provider may make a copy without mapping it to a device path: there is
+  // then nothing to read, and the backup has failed before it began.
+  if (mountPaths.size() < volumes_.size()) {
+    report_.note("the service gave a device path for " + std::to_string(mountPaths.size()) +
+                 " of " + std::to_string(volumes_.size()) +
+                 " volume(s): nothing can be read from the others; the backup failed");
+    return kServiceFailed;
+  }
+  if (const int exitCode = checkCopies(mountPaths)) return exitCode;
   return command_.exec.empty() ? hold(mountPaths) : exec(mountPaths);
 }
 
@@ -298,6 +307,7 @@ int SnapshotRun::exec(const std::vector<std::string>& mountPaths) {
                  (result.ending.empty() ? " exited with " + std::to_string(result.exitCode)
                                         : " was " + result.ending) +
                  ": the backup failed");
+    checkCopies(mountPaths);  // says why, when a copy vanished under the command
     return kCommandFailed;
   }
   return checkCopies(mountPaths);
