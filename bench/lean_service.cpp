@@ -2,13 +2,14 @@
 
 #include <utility>
 
+#include "vss/constants.h"
 #include "vss/factory.h"
 
 namespace frostcap::bench {
 namespace {
 
 constexpr Status kOk = 0;
-constexpr Status kInvalidArgument = static_cast<Status>(0x80070057);  // E_INVALIDARG
+using vss::kInvalidArgument;
 
 class LeanAsync final : public vss::Async {
  public:

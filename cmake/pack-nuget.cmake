@@ -4,9 +4,9 @@
 #   cmake -DBUILD_DIR=build/windows -DOUTPUT_DIR=build/windows -P cmake/pack-nuget.cmake
 #
 # writes OUTPUT_DIR/Frostcap.<version>.nupkg: Frostcap.dll and its XML
-# documentation under lib/net45/, and frostcap.dll, stripped as the release
-# archive has it, under runtimes/win-x64/native/, where NuGet looks for a
-# native library. A package is a zip file; no NuGet tool is needed to make it.
+# documentation under lib/net45/ and, built for .NET Standard 2.0, under
+# lib/netstandard2.0/, and frostcap.dll, stripped as the release archive has
+# it, under runtimes/win-x64/native/, where NuGet looks for a native library. A package is a zip file; no NuGet tool is needed to make it.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/version.cmake)
 
@@ -18,10 +18,13 @@ endforeach()
 get_filename_component(build_dir "${BUILD_DIR}" ABSOLUTE)
 get_filename_component(output_dir "${OUTPUT_DIR}" ABSOLUTE)
 set(assembly ${build_dir}/bindings/dotnet/Frostcap)
-if(NOT EXISTS ${assembly}.dll OR NOT EXISTS ${assembly}.xml)
-  message(FATAL_ERROR "${assembly}.dll is not built: build the target frostcap_dotnet, which "
-                      "needs Mono's C# compiler (mcs)")
-endif()
+set(standard_assembly ${build_dir}/bindings/dotnet/netstandard2.0/Frostcap)
+foreach(built ${assembly} ${standard_assembly})
+  if(NOT EXISTS ${built}.dll OR NOT EXISTS ${built}.xml)
+    message(FATAL_ERROR "${built}.dll is not built: build the target frostcap_dotnet, which "
+                        "needs Mono's C# compiler (mcs) and its 4.7.2 profile")
+  endif()
+endforeach()
 
 set(staging ${output_dir}/nuget-staging)
 file(REMOVE_RECURSE ${staging})
@@ -35,6 +38,7 @@ frostcap_read_version(${staging}/installed/include/frostcap.h version)
 
 set(package ${staging}/package)
 file(COPY ${assembly}.dll ${assembly}.xml DESTINATION ${package}/lib/net45)
+file(COPY ${standard_assembly}.dll ${standard_assembly}.xml DESTINATION ${package}/lib/netstandard2.0)
 file(COPY ${staging}/installed/bin/frostcap.dll DESTINATION ${package}/runtimes/win-x64/native)
 file(WRITE ${package}/Frostcap.nuspec "<?xml version=\"1.0\" encoding=\"utf-8\"?>
 <package xmlns=\"http://schemas.microsoft.com/packaging/2013/05/nuspec.xsd\">
@@ -45,6 +49,10 @@ file(WRITE ${package}/Frostcap.nuspec "<?xml version=\"1.0\" encoding=\"utf-8\"?
     <license type=\"expression\">MIT</license>
     <description>Point-in-time shadow copies of volumes for backup applications: a requester of the Volume Shadow Copy Service with writer components, for 64-bit Windows. The managed Frostcap.dll calls the native frostcap.dll, which the package carries.</description>
     <tags>backup shadow-copy vss snapshot</tags>
+    <dependencies>
+      <group targetFramework=\".NETFramework4.5\" />
+      <group targetFramework=\".NETStandard2.0\" />
+    </dependencies>
   </metadata>
 </package>
 ")
@@ -68,6 +76,7 @@ file(REMOVE ${nupkg})
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E tar cf ${nupkg} --format=zip
     Frostcap.nuspec [Content_Types].xml _rels/.rels lib/net45/Frostcap.dll lib/net45/Frostcap.xml
+    lib/netstandard2.0/Frostcap.dll lib/netstandard2.0/Frostcap.xml
     runtimes/win-x64/native/frostcap.dll
   WORKING_DIRECTORY ${package} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -26,6 +26,7 @@
 #include "frostcap.h"
 #include "fuzz_check.h"
 #include "platform/platform.h"
+#include "simulator/faultable_calls.h"
 #include "support/model_service.h"
 #include "support/scenario.h"
 
@@ -34,6 +35,7 @@ namespace {
 using frostcap::Status;
 using frostcap::fuzz::finding;
 using frostcap::fuzz::require;
+using frostcap::simulator::kFaultableCalls;
 using namespace frostcap::test;
 
 const std::u16string kDictionary[] = {kDatabaseWriterId,
@@ -53,51 +55,6 @@ const std::u16string kDictionary[] = {kDatabaseWriterId,
                                       u"{AAAAAAAA-0000-0000-0000-000000000001",
                                       u"\xD800",
                                       u"a\"b\\c\x01"};
-
-const char* const kOperations[] = {"CreateVssBackupComponents",
-                                   "InitializeForBackup",
-                                   "SetBackupState",
-                                   "SetContext",
-                                   "EnableWriterClasses",
-                                   "GatherWriterMetadata",
-                                   "GatherWriterMetadata.Wait",
-                                   "GatherWriterMetadata.QueryStatus",
-                                   "GatherWriterMetadata.Result",
-                                   "GetWriterMetadataCount",
-                                   "GetWriterMetadata",
-                                   "AddComponent",
-                                   "StartSnapshotSet",
-                                   "AddToSnapshotSet",
-                                   "PrepareForBackup",
-                                   "PrepareForBackup.Result",
-                                   "DoSnapshotSet",
-                                   "DoSnapshotSet.Wait",
-                                   "DoSnapshotSet.Result",
-                                   "GetSnapshotProperties",
-                                   "GatherWriterStatus",
-                                   "GatherWriterStatus.QueryStatus",
-                                   "GetWriterStatusCount",
-                                   "GetWriterStatus",
-                                   "GetWriterComponents",
-                                   "GetComponentCount",
-                                   "IVssWriterComponents::GetComponent",
-                                   "GetComponentName",
-                                   "QueryInterface",
-                                   "GetFailure",
-                                   "SetBackupSucceeded",
-                                   "BackupComplete",
-                                   "BackupComplete.Result",
-                                   "GetFileCounts",
-                                   "GetExcludeFile",
-                                   "GetComponent",
-                                   "GetComponentInfo",
-                                   "FreeComponentInfo",
-                                   "GetFile",
-                                   "GetDatabaseFile",
-                                   "GetDatabaseLogFile",
-                                   "GetPath",
-                                   "GetFilespec",
-                                   "GetRecursive"};
 
 class Program {
  public:
@@ -168,7 +125,7 @@ void failWriter(ModelService& service, std::uint8_t which, std::uint8_t kind) {
 }
 
 void planFault(ModelService& service, std::uint8_t op, std::uint8_t kind, std::uint8_t occurrence) {
-  const std::string name = kOperations[op % std::size(kOperations)];
+  const std::string name(kFaultableCalls[op % std::size(kFaultableCalls)]);
   const int at = 1 + occurrence % 6;
   switch (kind % 6) {
     case 0:

@@ -5,25 +5,28 @@
 // build without cgo outside Windows compiles too, and every call then
 // answers ErrNoLibrary.
 //
-// Only Close(true) reports the backup as succeeded: a deferred Close(false),
-// a snapshot that is garbage-collected before it is closed and a process
-// that ends with the snapshot held all leave it failed.
+// Close reports the backup as succeeded only when SetSucceeded was called
+// before it: a deferred Close on an early return or a panic, a snapshot that
+// is garbage-collected before it is closed and a process that ends with the
+// snapshot held all leave it failed.
 //
 //	snap, err := frostcap.Take(frostcap.Options{Volumes: []string{`C:\`}})
 //	if err != nil {
-//		return err // a *frostcap.Error: the library's messages
+//		return err // a *frostcap.Error: status, failed call, retry flag
 //	}
-//	defer snap.Close(false) // does nothing once closed
+//	defer snap.Close() // does nothing once closed
 //	for _, path := range snap.MountPaths() {
 //		// copy the backup's data from path
 //	}
-//	snap.Close(true)
+//	snap.SetSucceeded()
+//	return snap.Close()
 package frostcap
 
 import (
 	"encoding/json"
 	"errors"
 	"fmt"
+	"io"
 	"runtime"
 	"strings"
 
@@ -72,24 +75,6 @@ type Options struct {
 	SystemProvider bool
 }
 
-// Error is a phase of the snapshot that failed. Messages are the texts the
-// library queued, with their tokens; Error() gives them in English, one a
-// line.
-type Error struct {
-	Messages []string
-}
-
-func (e *Error) Error() string {
-	if len(e.Messages) == 0 {
-		return "the snapshot failed without a message"
-	}
-	rendered := make([]string, len(e.Messages))
-	for i, message := range e.Messages {
-		rendered[i] = RenderMessage(message)
-	}
-	return strings.Join(rendered, "\n")
-}
-
 // ErrClosed is returned by the methods of a snapshot that is closed.
 var ErrClosed = errors.New("frostcap: the snapshot is closed")
 
@@ -131,14 +116,23 @@ type Snapshot struct {
 	handle     native.Handle
 	open       bool
 	volumes    []string
+	succeeded  bool
 	mountPaths []string
 }
 
 func checkTexts(o Options) error {
 	texts := append(append([]string{}, o.Volumes...), o.Writers...)
+	for _, writer := range o.Writers {
+		if err := checkID("writer id", writer); err != nil {
+			return err
+		}
+	}
 	for _, c := range o.Components {
 		if c.Type != Database && c.Type != Filegroup {
 			return fmt.Errorf("frostcap: component %q: the type is neither Database nor Filegroup", c.Name)
+		}
+		if err := checkID(fmt.Sprintf("the writer id of component %q", c.Name), c.WriterID); err != nil {
+			return err
 		}
 		texts = append(texts, c.WriterID, c.LogicalPath, c.Name, c.FallbackLogicalPath)
 	}
@@ -151,7 +145,9 @@ func checkTexts(o Options) error {
 }
 
 // Take prepares the backup and creates the shadow copies. When either phase
-// fails the backup is released as failed and the error is an *Error.
+// fails the backup is released as failed and the error is an *Error. A
+// writer id that is not a GUID in braces is an *Error with the status
+// E_INVALIDARG, before the library is called.
 func Take(o Options) (*Snapshot, error) {
 	if err := checkTexts(o); err != nil {
 		return nil, err
@@ -181,7 +177,7 @@ func Take(o Options) (*Snapshot, error) {
 			native.SetUseSystemProvider(h)
 		}
 		if native.PerformA(h) != 0 || native.PerformB(h) != 0 {
-			err = &Error{Messages: native.Drain(h, native.Messages)}
+			err = failure(native.Drain(h, native.Messages))
 			native.Free(h, 0)
 			return
 		}
@@ -192,27 +188,36 @@ func Take(o Options) (*Snapshot, error) {
 	}
 	if snap != nil {
 		// A snapshot dropped without Close is released as failed.
-		runtime.SetFinalizer(snap, func(s *Snapshot) { s.Close(false) })
+		runtime.SetFinalizer(snap, func(s *Snapshot) { s.Close() })
 	}
 	return snap, err
 }
 
-// Close completes the backup, as succeeded or not, and ends the shadow
-// copies. Calls after the first do nothing: a deferred Close(false) fails
-// the backup on every early return and panic, and changes nothing after
-// Close(true).
-func (s *Snapshot) Close(succeeded bool) {
-	native.Do(func() {
+// SetSucceeded declares the backup succeeded, for Close to report; call it
+// once the backup's data is safely copied.
+func (s *Snapshot) SetSucceeded() error {
+	return s.while(func() { s.succeeded = true })
+}
+
+// Close completes the backup, as succeeded when SetSucceeded was called and
+// as failed otherwise, and ends the shadow copies. Calls after the first do
+// nothing and answer nil: a deferred Close fails the backup on every early
+// return and panic, and changes nothing after the last one. The error is
+// the missing library's, when there is none.
+func (s *Snapshot) Close() error {
+	return native.Do(func() {
 		if s.open {
 			s.open = false
 			verdict := 0
-			if succeeded {
+			if s.succeeded {
 				verdict = 1
 			}
 			native.Free(s.handle, verdict)
 		}
 	})
 }
+
+var _ io.Closer = (*Snapshot)(nil)
 
 // while runs f on the library's thread while the snapshot is open.
 func (s *Snapshot) while(f func()) (err error) {

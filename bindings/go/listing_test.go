@@ -56,7 +56,7 @@ func TestAListingMarksDirectoriesSubtractsExclusionsAndWalksTheCopy(t *testing.T
 	if err != nil {
 		t.Fatal(err)
 	}
-	defer snap.Close(false)
+	defer snap.Close()
 	entries, err := snap.Listing(frostcap.ListingOptions{Exclude: true, Walk: true})
 	if err != nil {
 		t.Fatal(err)

@@ -14,15 +14,12 @@
 #include "frame/await_async.h"
 #include "frame/messages.h"
 #include "platform/platform.h"
+#include "vss/constants.h"
 
 namespace frostcap {
 namespace {
 
 namespace label = messages::label;
-
-constexpr std::int32_t kContextBackup = 0x0;            // VSS_CTX_BACKUP
-constexpr std::int32_t kContextFileShareBackup = 0x10;  // VSS_CTX_FILE_SHARE_BACKUP
-constexpr std::uint32_t kVolumeOnlyBackupType = 2;      // VSS_BT_INCREMENTAL
 
 // A writer's catalogue entries indexed by what matchesRecord compares, so that
 // each selection is found in constant expected time; the first entry in list
@@ -45,9 +42,9 @@ class CatalogueIndex {
 };
 
 StepResult volumeOnlyPreparation(vss::BackupComponents& service) {
-  Status status = service.setBackupState(false, false, kVolumeOnlyBackupType, false);
+  Status status = service.setBackupState(false, false, vss::kBackupTypeIncremental, false);
   if (failed(status)) return callFailure(label::kSetBackupState, status);
-  status = service.setContext(kContextFileShareBackup);
+  status = service.setContext(vss::kContextFileShareBackup);
   if (failed(status)) return callFailure(label::kSetContext, status);
   return StepResult::success();
 }
@@ -144,7 +141,7 @@ std::optional<std::vector<std::vector<std::uint32_t>>> entriesByIdentity(
 StepResult writerPreparation(Snapshot& snapshot, vss::BackupComponents& service) {
   Status status = service.setBackupState(true, false, snapshot.backupType, false);
   if (failed(status)) return callFailure(label::kSetBackupState, status);
-  status = service.setContext(kContextBackup);
+  status = service.setContext(vss::kContextBackup);
   if (failed(status)) return callFailure(label::kSetContext, status);
 
   StepResult result = parseWriterClassIds(snapshot);

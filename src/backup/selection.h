@@ -13,11 +13,9 @@
 
 #include "frame/component_record.h"
 #include "frame/snapshot.h"
+#include "vss/constants.h"
 
 namespace frostcap {
-
-inline constexpr std::uint32_t kComponentTypeDatabase = 1;   // VSS_CT_DATABASE
-inline constexpr std::uint32_t kComponentTypeFilegroup = 2;  // VSS_CT_FILEGROUP
 
 // Selects a writer; a writer already selected keeps its components.
 void addWriter(Snapshot& snapshot, const std::u16string& writerId);

@@ -5,14 +5,12 @@
 
 #include "frame/await_async.h"
 #include "frame/messages.h"
+#include "vss/constants.h"
 
 namespace frostcap {
 namespace {
 
 namespace label = messages::label;
-
-constexpr Status kPartialFailure =
-    static_cast<Status>(0x80042336);  // VSS_E_WRITERERROR_PARTIAL_FAILURE
 
 // Queues why one component of a partly failed writer failed.
 StepResult reportComponent(Snapshot& snapshot, vss::Component& component) {
@@ -109,7 +107,7 @@ StepResult reportWriterStatus(Snapshot& snapshot) {
     vss::WriterStatus writer;
     status = service.getWriterStatus(index, writer);
     if (failed(status)) return callFailure(label::kGetWriterStatus, status);
-    if (writer.failure == kPartialFailure) {
+    if (writer.failure == vss::kWriterErrorPartialFailure) {
       result = reportComponents(snapshot, index, writer.instanceId);
       if (!result.ok) return result;
     }

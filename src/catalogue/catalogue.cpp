@@ -66,9 +66,9 @@ void appendQuoted(std::u16string& line, std::u16string_view text) {
 
 std::u16string_view typeName(std::uint32_t componentType) {
   switch (componentType) {
-    case kComponentTypeFilegroup:
+    case vss::kComponentTypeFilegroup:
       return u"VSS_CT_FILEGROUP";
-    case kComponentTypeDatabase:
+    case vss::kComponentTypeDatabase:
       return u"VSS_CT_DATABASE";
     default:
       return u"";

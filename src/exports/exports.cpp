@@ -140,14 +140,14 @@ FROSTCAP_API void frostcap_snapshot_addWriter(frostcap_snapshot* handle,
 FROSTCAP_API void frostcap_snapshot_addWriterDatabaseComponentFallback(
     frostcap_snapshot* handle, const frostcap_char* writerId, const frostcap_char* logicalPath,
     const frostcap_char* componentName, const frostcap_char* fallbackLogicalPath) {
-  addComponent(handle, frostcap::kComponentTypeDatabase, writerId, logicalPath, componentName,
+  addComponent(handle, frostcap::vss::kComponentTypeDatabase, writerId, logicalPath, componentName,
                fallbackLogicalPath);
 }
 
 FROSTCAP_API void frostcap_snapshot_addWriterFilegroupComponentFallback(
     frostcap_snapshot* handle, const frostcap_char* writerId, const frostcap_char* logicalPath,
     const frostcap_char* componentName, const frostcap_char* fallbackLogicalPath) {
-  addComponent(handle, frostcap::kComponentTypeFilegroup, writerId, logicalPath, componentName,
+  addComponent(handle, frostcap::vss::kComponentTypeFilegroup, writerId, logicalPath, componentName,
                fallbackLogicalPath);
 }
 

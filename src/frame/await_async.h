@@ -5,6 +5,7 @@
 
 #include "frame/step_result.h"
 #include "status/status.h"
+#include "vss/constants.h"
 #include "vss/seam.h"
 
 namespace frostcap::vss {
@@ -17,11 +18,10 @@ StepResult awaitAsync(std::u16string_view label, Status status, std::unique_ptr<
 
 // A call that reports success but hands back no object has failed all the
 // same; it answers as an invalid pointer would.
-inline constexpr Status kNoObject = static_cast<Status>(0x80004003);  // E_POINTER
 
 template <typename Object>
 Status obtained(Status status, const std::unique_ptr<Object>& object) {
-  return !failed(status) && !object ? kNoObject : status;
+  return !failed(status) && !object ? kInvalidPointer : status;
 }
 
 }  // namespace frostcap::vss

@@ -9,13 +9,14 @@
 #include "frame/component_record.h"
 #include "frame/string_queue.h"
 #include "platform/platform.h"
+#include "vss/constants.h"
 #include "vss/seam.h"
 
 namespace frostcap {
 
 // Backup type passed to the service when writers are selected unless the host
-// sets another (VSS_BT_INCREMENTAL).
-inline constexpr std::uint32_t kDefaultBackupType = 2;
+// sets another.
+inline constexpr std::uint32_t kDefaultBackupType = vss::kBackupTypeIncremental;
 
 // The operating system's own software shadow-copy provider.
 inline constexpr platform::Guid kSystemProviderId = {

@@ -19,21 +19,10 @@
 #include "simulator/volume_names.h"
 #include "simulator/writer_objects.h"
 #include "status/status.h"
+#include "vss/constants.h"
 
 namespace frostcap::simulator {
 namespace {
-
-constexpr Status code(std::uint32_t value) { return static_cast<Status>(value); }
-
-constexpr Status kObjectNotFound = code(0x80042308);      // VSS_E_OBJECT_NOT_FOUND
-constexpr Status kAlreadyExists = code(0x8004230D);       // VSS_E_OBJECT_ALREADY_EXISTS
-constexpr Status kProviderError = code(0x8004230F);       // VSS_E_UNEXPECTED_PROVIDER_ERROR
-constexpr Status kUnsupportedContext = code(0x8004231B);  // VSS_E_UNSUPPORTED_CONTEXT
-constexpr Status kInvalidArgument = code(0x80070057);     // E_INVALIDARG
-
-constexpr std::int32_t kPersistentAttribute = 0x01;  // VSS_VOLSNAP_ATTR_PERSISTENT
-constexpr std::int32_t kNoWritersAttribute = 0x10;   // VSS_VOLSNAP_ATTR_NO_WRITERS
-constexpr std::uint32_t kLastBackupType = 6;         // VSS_BT_OTHER
 
 std::string text(std::u16string_view value) { return recordText(value); }
 std::string text(const vss::Guid& value) { return recordText(value); }
@@ -98,279 +87,249 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   }
 
   Status initializeForBackup() override {
-    const Status status = state_->enter("InitializeForBackup");
-    if (failed(status)) return status;
-    if (initialized_) return state_->breach("InitializeForBackup", rules::kInitializeOnce);
+    Call call(*state_, "InitializeForBackup");
+    if (!call.admit(rules::kInitializeOnce, !initialized_)) return call.status();
     initialized_ = true;
-    return status;
+    return call.status();
   }
   Status setBackupState(bool selectComponents, bool bootable, std::uint32_t type,
                         bool partial) override {
-    const std::string call = "SetBackupState";
-    Status status = state_->enter(call, flag(selectComponents) + "," + flag(bootable) + "," +
+    Call call = enter("SetBackupState", flag(selectComponents) + "," + flag(bootable) + "," +
                                             std::to_string(type) + "," + flag(partial));
-    if (failed(status) || failed(status = usable(call))) return status;
-    if (type > kLastBackupType) return kInvalidArgument;
+    if (call.refused()) return call.status();
+    if (type > vss::kBackupTypeOther) return vss::kInvalidArgument;
     // The documented order sets the context first; nothing says the other
     // order is refused.
-    if (!contextSet_) state_->assume(call, "accepted before SetContext");
+    if (!contextSet_) state_->assume(call.name(), "accepted before SetContext");
     backupStateSet_ = true;
-    return status;
+    return call.status();
   }
   Status setContext(std::int32_t context) override {
-    const std::string call = "SetContext";
-    Status status = state_->enter(call, std::to_string(context));
-    if (failed(status) || failed(status = usable(call))) return status;
-    if (contextSet_) return state_->breach(call, rules::kContextOnce);
+    Call call = enter("SetContext", std::to_string(context));
+    if (!call.admit(rules::kContextOnce, !contextSet_)) return call.status();
     // Persistent copies would outlive the simulation; only backup contexts,
     // whose copies end with the backup, are offered.
-    if ((context & kPersistentAttribute) != 0) return kUnsupportedContext;
+    if ((context & vss::kAttributePersistent) != 0) return vss::kUnsupportedContext;
     context_ = context;
     contextSet_ = true;
     forgetWriters();
-    return status;
+    return call.status();
   }
   Status enableWriterClasses(const std::vector<vss::Guid>& classIds) override {
-    const std::string call = "EnableWriterClasses";
     std::string arguments;
     for (const vss::Guid& id : classIds) arguments += (arguments.empty() ? "" : ",") + text(id);
-    Status status = state_->enter(call, arguments);
-    if (failed(status) || failed(status = usable(call))) return status;
-    if (classIds.empty()) return kInvalidArgument;
+    Call call = enter("EnableWriterClasses", arguments);
+    if (call.refused()) return call.status();
+    if (classIds.empty()) return vss::kInvalidArgument;
     // Documented to have no effect once the metadata is being gathered.
-    if (metadataRequested_) return status;
+    if (metadataRequested_) return call.status();
     if (!enabledClasses_) enabledClasses_.emplace();
     enabledClasses_->insert(enabledClasses_->end(), classIds.begin(), classIds.end());
     forgetWriters();
-    return status;
+    return call.status();
   }
   Status gatherWriterMetadata(std::unique_ptr<vss::Async>& async) override {
-    return startAsync(
-        "GatherWriterMetadata", async,
-        [&](const std::string& call) {
-          // Once per object, whether or not the gathering succeeds.
-          if (metadataRequested_) return state_->breach(call, rules::kMetadataOnce);
-          metadataRequested_ = true;
-          return Status{0};
-        },
-        [] { return Status{0}; }, [](Progress& progress) { progress.metadataGathered = true; });
+    Call call = enter("GatherWriterMetadata");
+    if (!call.admit(rules::kMetadataOnce, !metadataRequested_)) return call.status();
+    // Once per object, whether or not the gathering succeeds.
+    metadataRequested_ = true;
+    return start(call, async, &Progress::metadataGathered);
   }
   Status getWriterMetadataCount(std::uint32_t& count) override {
-    const std::string call = "GetWriterMetadataCount";
-    Status status = state_->enter(call);
-    if (failed(status) || failed(status = metadataReadable(call))) return status;
-    count = static_cast<std::uint32_t>(reportedWriters().writers.size());
-    return status;
+    return countWriters(enter("GetWriterMetadataCount"), rules::kMetadataGathered,
+                        progress_->metadataGathered, count);
   }
   Status getWriterMetadata(std::uint32_t index, vss::Guid& instanceId,
                            std::unique_ptr<vss::WriterMetadata>& metadata) override {
-    const std::string call = "GetWriterMetadata";
-    Status status = state_->enter(call, std::to_string(index));
-    if (failed(status) || failed(status = metadataReadable(call))) return status;
+    Call call = enter("GetWriterMetadata", std::to_string(index));
+    if (!call.admit(rules::kMetadataGathered, progress_->metadataGathered)) return call.status();
     const auto& writers = reportedWriters().writers;
-    if (index >= writers.size()) return kInvalidArgument;
+    if (index >= writers.size()) return vss::kInvalidArgument;
     instanceId = writers[index]->instanceId;
     metadata = makeWriterMetadata(state_, *writers[index]);
-    return status;
+    return call.status();
   }
   Status freeWriterMetadata() override {
-    const std::string call = "FreeWriterMetadata";
-    Status status = state_->enter(call);
-    if (failed(status) || failed(status = metadataReadable(call))) return status;
-    progress_->metadataGathered = false;
-    return status;
+    return forget(enter("FreeWriterMetadata"), rules::kMetadataGathered,
+                  progress_->metadataGathered);
   }
   Status addComponent(const vss::Guid& instanceId, const vss::Guid& classId, std::uint32_t type,
                       const std::u16string& logicalPath, const std::u16string& name) override {
-    const std::string call = "AddComponent";
-    Status status =
-        state_->enter(call, text(instanceId) + "," + text(classId) + "," + std::to_string(type) +
-                                "," + text(logicalPath) + "," + text(name));
-    if (failed(status) || failed(status = usable(call))) return status;
-    if (!writersTakePart()) return state_->breach(call, rules::kWritersInContext);
-    if (!progress_->metadataGathered) return state_->breach(call, rules::kComponentAfterMetadata);
-    if (prepareRequested_) return state_->breach(call, rules::kComponentBeforePreparation);
+    Call call =
+        enter("AddComponent", text(instanceId) + "," + text(classId) + "," + std::to_string(type) +
+                                  "," + text(logicalPath) + "," + text(name));
+    if (!call.admit(rules::kWritersInContext, writersTakePart()) ||
+        !call.admit(rules::kComponentAfterMetadata, progress_->metadataGathered) ||
+        !call.admit(rules::kComponentBeforePreparation, !prepareRequested_)) {
+      return call.status();
+    }
     const AddedComponent component{instanceId, classId, type, logicalPath, name};
-    if (!reportedWriters().offered.contains(component)) return kObjectNotFound;
-    if (!added_.insert(component).second) return kAlreadyExists;
+    if (!reportedWriters().offered.contains(component)) return vss::kObjectNotFound;
+    if (!added_.insert(component).second) return vss::kObjectAlreadyExists;
     addedNames_[instanceId].push_back(name);
     document_.reset();
-    return status;
+    return call.status();
   }
   Status setBackupSucceeded(const vss::Guid& instanceId, const vss::Guid& classId,
                             std::uint32_t type, const std::u16string& logicalPath,
                             const std::u16string& name, bool succeeded) override {
-    const std::string call = "SetBackupSucceeded";
-    Status status =
-        state_->enter(call, text(instanceId) + "," + text(classId) + "," + std::to_string(type) +
-                                "," + text(logicalPath) + "," + text(name) + "," + flag(succeeded));
-    if (failed(status) || failed(status = usable(call))) return status;
+    Call call = enter("SetBackupSucceeded", text(instanceId) + "," + text(classId) + "," +
+                                                std::to_string(type) + "," + text(logicalPath) +
+                                                "," + text(name) + "," + flag(succeeded));
+    if (call.refused()) return call.status();
     // Requesters are told not to mark components after a failed snapshot,
     // but no status is documented for it.
-    if (!progress_->setTaken) state_->assume(call, "accepted without shadow copies");
-    if (!added_.contains({instanceId, classId, type, logicalPath, name})) return kObjectNotFound;
-    return status;
+    if (!progress_->setTaken) state_->assume(call.name(), "accepted without shadow copies");
+    if (!added_.contains({instanceId, classId, type, logicalPath, name})) {
+      return vss::kObjectNotFound;
+    }
+    return call.status();
   }
   Status startSnapshotSet(vss::Guid& snapshotSetId) override {
-    const std::string call = "StartSnapshotSet";
-    Status status = state_->enter(call);
-    if (failed(status) || failed(status = usable(call))) return status;
-    if (setStarted_) return state_->breach(call, rules::kOneSet);
+    Call call = enter("StartSnapshotSet");
+    if (!call.admit(rules::kOneSet, !setStarted_)) return call.status();
     setStarted_ = true;
     snapshotSetId = state_->newIdentifier();
-    return status;
+    return call.status();
   }
   Status addToSnapshotSet(const std::u16string& volumePath, const vss::Guid& providerId,
                           vss::Guid& snapshotId) override {
-    const std::string call = "AddToSnapshotSet";
-    Status status = state_->enter(call, text(volumePath) + "," + text(providerId));
-    if (failed(status) || failed(status = usable(call))) return status;
-    if (!setStarted_) return state_->breach(call, rules::kSetStarted);
-    if (snapshotRequested_) return state_->breach(call, rules::kSetOpen);
+    Call call = enter("AddToSnapshotSet", text(volumePath) + "," + text(providerId));
+    if (!call.admit(rules::kSetStarted, setStarted_) ||
+        !call.admit(rules::kSetOpen, !snapshotRequested_)) {
+      return call.status();
+    }
     const std::u16string key = volumeKey(volumePath);
     const auto& volumes = state_->scenario().volumes;
     const auto volume = std::find_if(volumes.begin(), volumes.end(),
                                      [&](const Volume& v) { return volumeKey(v.name) == key; });
-    if (volume == volumes.end()) return kObjectNotFound;
+    if (volume == volumes.end()) return vss::kObjectNotFound;
     if (std::any_of(snapshots_.begin(), snapshots_.end(),
                     [&](const SnapshotEntry& s) { return s.volume == &*volume; })) {
-      return kAlreadyExists;
+      return vss::kObjectAlreadyExists;
     }
     snapshotId = state_->newIdentifier();
     snapshots_.push_back({snapshotId, &*volume, {}, nullptr});
-    return status;
+    return call.status();
   }
   Status prepareForBackup(std::unique_ptr<vss::Async>& async) override {
-    return startAsync(
-        "PrepareForBackup", async,
-        [&](const std::string& call) {
-          if (!writersTakePart()) return state_->breach(call, rules::kWritersInContext);
-          if (!backupStateSet_) return state_->breach(call, rules::kBackupStateFirst);
-          if (!setStarted_) return state_->breach(call, rules::kSetStarted);
-          prepareRequested_ = true;
-          return Status{0};
-        },
-        [] { return Status{0}; }, [](Progress& progress) { progress.prepared = true; });
+    Call call = enter("PrepareForBackup");
+    if (!call.admit(rules::kWritersInContext, writersTakePart()) ||
+        !call.admit(rules::kBackupStateFirst, backupStateSet_) ||
+        !call.admit(rules::kSetStarted, setStarted_)) {
+      return call.status();
+    }
+    prepareRequested_ = true;
+    return start(call, async, &Progress::prepared);
   }
   Status doSnapshotSet(std::unique_ptr<vss::Async>& async) override {
-    return startAsync(
-        "DoSnapshotSet", async,
-        [&](const std::string& call) {
-          if (!setStarted_) return state_->breach(call, rules::kSetStarted);
-          if (snapshotRequested_) return state_->breach(call, rules::kSetOpen);
-          if (writersTakePart() && !progress_->prepared) {
-            return state_->breach(call, rules::kPreparedFirst);
-          }
-          snapshotRequested_ = true;
-          return Status{0};
-        },
-        [&] { return takeCopies(); }, [](Progress& progress) { progress.setTaken = true; });
+    Call call = enter("DoSnapshotSet");
+    if (!call.admit(rules::kSetStarted, setStarted_) ||
+        !call.admit(rules::kSetOpen, !snapshotRequested_) ||
+        !call.admit(rules::kPreparedFirst, !writersTakePart() || progress_->prepared)) {
+      return call.status();
+    }
+    snapshotRequested_ = true;
+    return start(call, async, &Progress::setTaken, [&] { return takeCopies(); });
   }
   Status getSnapshotProperties(const vss::Guid& snapshotId, std::u16string& device) override {
-    const std::string call = "GetSnapshotProperties";
-    Status status = state_->enter(call, text(snapshotId));
-    if (failed(status) || failed(status = usable(call))) return status;
+    Call call = enter("GetSnapshotProperties", text(snapshotId));
+    if (call.refused()) return call.status();
     const auto snapshot = std::find_if(snapshots_.begin(), snapshots_.end(),
                                        [&](const SnapshotEntry& s) { return s.id == snapshotId; });
     // A copy the service deleted (its storage filled up) is no longer found.
     if (snapshot == snapshots_.end() || !progress_->setTaken || !snapshot->taken ||
         (snapshot->copy && snapshot->copy->vanished())) {
-      return kObjectNotFound;
+      return vss::kObjectNotFound;
     }
     device = snapshot->device;
-    return status;
+    return call.status();
   }
   Status gatherWriterStatus(std::unique_ptr<vss::Async>& async) override {
-    return startAsync(
-        "GatherWriterStatus", async,
-        [&](const std::string& call) {
-          // Writers are asked for their status in every context; whether a
-          // context without writers answers is not documented.
-          if (!writersTakePart()) state_->assume(call, "accepted in a context without writers");
-          return Status{0};
-        },
-        [] { return Status{0}; }, [](Progress& progress) { progress.writerStatusGathered = true; });
+    Call call = enter("GatherWriterStatus");
+    if (call.refused()) return call.status();
+    // Writers are asked for their status in every context; whether a
+    // context without writers answers is not documented.
+    if (!writersTakePart()) state_->assume(call.name(), "accepted in a context without writers");
+    return start(call, async, &Progress::writerStatusGathered);
   }
   Status getWriterStatusCount(std::uint32_t& count) override {
-    const std::string call = "GetWriterStatusCount";
-    Status status = state_->enter(call);
-    if (failed(status) || failed(status = statusReadable(call))) return status;
-    count = static_cast<std::uint32_t>(reportedWriters().writers.size());
-    return status;
+    return countWriters(enter("GetWriterStatusCount"), rules::kStatusGathered,
+                        progress_->writerStatusGathered, count);
   }
   Status getWriterStatus(std::uint32_t index, vss::WriterStatus& writerStatus) override {
-    const std::string call = "GetWriterStatus";
-    Status status = state_->enter(call, std::to_string(index));
-    if (failed(status) || failed(status = statusReadable(call))) return status;
+    Call call = enter("GetWriterStatus", std::to_string(index));
+    if (!call.admit(rules::kStatusGathered, progress_->writerStatusGathered)) {
+      return call.status();
+    }
     const auto& writers = reportedWriters().writers;
-    if (index >= writers.size()) return kInvalidArgument;
+    if (index >= writers.size()) return vss::kInvalidArgument;
     const WriterSpec& writer = *writers[index];
     writerStatus = {writer.instanceId, writer.classId, writer.name, writer.state, writer.status};
-    return status;
+    return call.status();
   }
   Status freeWriterStatus() override {
-    const std::string call = "FreeWriterStatus";
-    Status status = state_->enter(call);
-    if (failed(status) || failed(status = statusReadable(call))) return status;
-    progress_->writerStatusGathered = false;
-    return status;
+    return forget(enter("FreeWriterStatus"), rules::kStatusGathered,
+                  progress_->writerStatusGathered);
   }
   Status getWriterComponentsCount(std::uint32_t& count) override {
-    const std::string call = "GetWriterComponentsCount";
-    Status status = state_->enter(call);
-    if (failed(status) || failed(status = usable(call))) return status;
+    Call call = enter("GetWriterComponentsCount");
+    if (call.refused()) return call.status();
     count = static_cast<std::uint32_t>(writersInDocument().size());
-    return status;
+    return call.status();
   }
   Status getWriterComponents(std::uint32_t index,
                              std::unique_ptr<vss::WriterComponents>& components) override {
-    const std::string call = "GetWriterComponents";
-    Status status = state_->enter(call, std::to_string(index));
-    if (failed(status) || failed(status = usable(call))) return status;
+    Call call = enter("GetWriterComponents", std::to_string(index));
+    if (call.refused()) return call.status();
     const auto& writers = writersInDocument();
-    if (index >= writers.size()) return kInvalidArgument;
+    if (index >= writers.size()) return vss::kInvalidArgument;
     components = makeWriterComponents(state_, *writers[index], componentsInBackup(*writers[index]));
-    return status;
+    return call.status();
   }
   Status backupComplete(std::unique_ptr<vss::Async>& async) override {
-    return startAsync(
-        "BackupComplete", async,
-        [&](const std::string& call) {
-          if (!writersTakePart()) return state_->breach(call, rules::kWritersInContext);
-          if (!progress_->setTaken) return state_->breach(call, rules::kSnapshotFirst);
-          return Status{0};
-        },
-        [] { return Status{0}; }, [](Progress&) {});
+    Call call = enter("BackupComplete");
+    if (!call.admit(rules::kWritersInContext, writersTakePart()) ||
+        !call.admit(rules::kSnapshotFirst, progress_->setTaken)) {
+      return call.status();
+    }
+    return start(call, async, nullptr);
   }
   // Ends the backup: its shadow copies go, and the object takes no further
   // step. Without anything under way it changes nothing but that.
   Status abortBackup() override {
-    const std::string call = "AbortBackup";
-    Status status = state_->enter(call);
-    if (failed(status) || failed(status = usable(call))) return status;
+    Call call = enter("AbortBackup");
+    if (call.refused()) return call.status();
     removeCopies();
     aborted_ = true;
-    return status;
+    return call.status();
   }
 
  private:
-  // Whether the object takes calls at all.
-  Status usable(const std::string& call) const {
-    if (!initialized_) return state_->breach(call, rules::kInitializeFirst);
-    if (aborted_) return state_->breach(call, rules::kNotAborted);
-    return Status{0};
+  // A call to an object that takes calls at all: every method's but
+  // InitializeForBackup's.
+  Call enter(std::string name, const std::string& arguments = {}) {
+    Call call(*state_, std::move(name), arguments);
+    call.admit(rules::kInitializeFirst, initialized_);
+    call.admit(rules::kNotAborted, !aborted_);
+    return call;
   }
-  Status metadataReadable(const std::string& call) const {
-    const Status status = usable(call);
-    if (failed(status) || progress_->metadataGathered) return status;
-    return state_->breach(call, rules::kMetadataGathered);
+
+  // The count of the writers taking part, once what `rule` asks to have
+  // gathered (metadata or status) has been, as `gathered` says.
+  Status countWriters(Call call, const Rule& rule, bool gathered, std::uint32_t& count) const {
+    if (!call.admit(rule, gathered)) return call.status();
+    count = static_cast<std::uint32_t>(reportedWriters().writers.size());
+    return call.status();
   }
-  Status statusReadable(const std::string& call) const {
-    const Status status = usable(call);
-    if (failed(status) || progress_->writerStatusGathered) return status;
-    return state_->breach(call, rules::kStatusGathered);
+  // Frees what `rule` asks to have gathered: it is no longer readable.
+  Status forget(Call call, const Rule& rule, bool& gathered) {
+    if (!call.admit(rule, gathered)) return call.status();
+    gathered = false;
+    return call.status();
   }
-  bool writersTakePart() const { return (context_ & kNoWritersAttribute) == 0; }
+
+  bool writersTakePart() const { return (context_ & vss::kAttributeNoWriters) == 0; }
 
   void removeCopies() {
     for (SnapshotEntry& snapshot : snapshots_) {
@@ -379,18 +338,16 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     }
   }
 
-  // Starts an asynchronous operation: `check` decides whether the call is
-  // accepted, `work` runs at once and gives the operation's own status, and
-  // `finish` marks it done once it has been waited on. A planned failure of
-  // the operation keeps its work from running at all.
-  template <typename Check, typename Work, typename Finish>
-  Status startAsync(const std::string& call, std::unique_ptr<vss::Async>& async, Check check,
-                    Work work, Finish finish) {
-    Status status = state_->enter(call);
-    if (failed(status) || failed(status = usable(call))) return status;
-    status = check(call);
-    if (failed(status)) return status;
-    const std::optional<Status> planned = state_->plannedOutcome(call + ".Result");
+  // Starts the asynchronous operation of an admitted call: `work` runs at
+  // once and gives the operation's own status, and once the operation has
+  // been waited on it is marked `done` in the progress (where it names a
+  // mark). A planned failure of the operation keeps its work from running at
+  // all.
+  Status start(
+      const Call& call, std::unique_ptr<vss::Async>& async, bool Progress::*done,
+      const std::function<Status()>& work = [] { return Status{0}; }) {
+    const std::string& name = call.name();
+    const std::optional<Status> planned = state_->plannedOutcome(name + ".Result");
     Status result = 0;
     if (planned && failed(*planned)) {
       result = *planned;
@@ -398,9 +355,11 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
       result = work();
       if (planned && !failed(result)) result = *planned;
     }
-    if (failed(result) && planned) state_->note(call + ".Result", outcomeText(call, result));
-    async = makeAsync(state_, call, result, [progress = progress_, finish] { finish(*progress); });
-    return status;
+    if (failed(result) && planned) state_->note(name + ".Result", outcomeText(name, result));
+    std::function<void()> finished;
+    if (done != nullptr) finished = [progress = progress_, done] { (*progress).*done = true; };
+    async = makeAsync(state_, name, result, std::move(finished));
+    return call.status();
   }
 
   // Copies every volume of the set; all or nothing. No two live copies share
@@ -437,8 +396,8 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
         snapshot.taken = false;
       }
       state_->note("DoSnapshotSet.Result",
-                   outcomeText("DoSnapshotSet", kProviderError, error.what()));
-      return kProviderError;
+                   outcomeText("DoSnapshotSet", vss::kUnexpectedProviderError, error.what()));
+      return vss::kUnexpectedProviderError;
     }
     return Status{0};
   }

@@ -4,7 +4,8 @@
 // service answers when a requester breaks it and the page of Microsoft's
 // documentation that states it. The model answers a breach the same way and
 // writes it to the record, so that a test or a host sees the breach itself,
-// not only the status that follows from it.
+// not only the status that follows from it. A method of the model names the
+// rules it holds its call to, one admit() each, in the order it checks them.
 //
 // Where the documentation leaves open whether the service refuses something
 // (it says "should", or names no status), the model accepts the call and
@@ -15,6 +16,7 @@
 #include <string_view>
 
 #include "status/status.h"
+#include "vss/constants.h"
 
 namespace frostcap::simulator {
 
@@ -26,9 +28,8 @@ struct Rule {
 
 namespace rules {
 
-constexpr Status kBadState = static_cast<Status>(0x80042301);  // VSS_E_BAD_STATE
-constexpr Status kSetInProgress =
-    static_cast<Status>(0x80042316);  // VSS_E_SNAPSHOT_SET_IN_PROGRESS
+using vss::kBadState;
+using vss::kSnapshotSetInProgress;
 
 #define FROSTCAP_VSS_PAGE(method)                           \
   "https://learn.microsoft.com/windows/win32/api/vsbackup/" \
@@ -69,7 +70,7 @@ inline constexpr Rule kBackupStateFirst{"SetBackupState before PrepareForBackup"
 inline constexpr Rule kSetStarted{"StartSnapshotSet first", kBadState,
                                   FROSTCAP_VSS_PAGE("startsnapshotset")};
 // One shadow copy set per object.
-inline constexpr Rule kOneSet{"one snapshot set per object", kSetInProgress,
+inline constexpr Rule kOneSet{"one snapshot set per object", kSnapshotSetInProgress,
                               FROSTCAP_VSS_PAGE("startsnapshotset")};
 // Nothing joins or is taken twice once the set's copies exist.
 inline constexpr Rule kSetOpen{"snapshot set not yet taken", kBadState,

@@ -63,7 +63,6 @@
 #include "simulator/scenario.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -74,59 +73,15 @@
 #include <sstream>
 
 #include "platform/platform.h"
+#include "simulator/faultable_calls.h"
 #include "simulator/volume_names.h"
+#include "vss/constants.h"
 
 namespace frostcap::simulator {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-constexpr std::array kSynchronousCalls = {"CreateVssBackupComponents",
-                                          "InitializeForBackup",
-                                          "SetBackupState",
-                                          "SetContext",
-                                          "EnableWriterClasses",
-                                          "GetWriterMetadataCount",
-                                          "GetWriterMetadata",
-                                          "GetIdentity",
-                                          "FreeWriterMetadata",
-                                          "GetFileCounts",
-                                          "GetExcludeFile",
-                                          "GetComponent",
-                                          "GetComponentInfo",
-                                          "FreeComponentInfo",
-                                          "GetFile",
-                                          "GetDatabaseFile",
-                                          "GetDatabaseLogFile",
-                                          "GetPath",
-                                          "GetFilespec",
-                                          "GetRecursive",
-                                          "AddComponent",
-                                          "SetBackupSucceeded",
-                                          "StartSnapshotSet",
-                                          "AddToSnapshotSet",
-                                          "GetSnapshotProperties",
-                                          "GetWriterStatusCount",
-                                          "GetWriterStatus",
-                                          "FreeWriterStatus",
-                                          "GetWriterComponentsCount",
-                                          "GetWriterComponents",
-                                          "GetWriterInfo",
-                                          "GetComponentCount",
-                                          "IVssWriterComponents::GetComponent",
-                                          "GetComponentName",
-                                          "QueryInterface",
-                                          "GetFailure",
-                                          "AbortBackup"};
-constexpr std::array kAsynchronousCalls = {"GatherWriterMetadata", "PrepareForBackup",
-                                           "DoSnapshotSet", "GatherWriterStatus", "BackupComplete"};
-constexpr std::array kAsynchronousParts = {"", ".Wait", ".QueryStatus", ".Result"};
-
-constexpr std::uint32_t kComponentTypeDatabase = 1;   // VSS_CT_DATABASE
-constexpr std::uint32_t kComponentTypeFilegroup = 2;  // VSS_CT_FILEGROUP
-constexpr std::int32_t kWriterStable = 1;             // VSS_WS_STABLE
-constexpr std::int32_t kWriterFailedAtSnapshot = 8;   // VSS_WS_FAILED_AT_PREPARE_SNAPSHOT
 
 constexpr const char* kGuidExample =
     "a GUID in braces such as {00000000-0000-0000-0000-000000000000}";
@@ -304,9 +259,9 @@ ComponentSpec readComponent(const Node& node) {
   if (type.value().is_string()) {
     const std::string& name = type.value().get_ref<const std::string&>();
     if (name == "database") {
-      component.type = kComponentTypeDatabase;
+      component.type = vss::kComponentTypeDatabase;
     } else if (name == "filegroup") {
-      component.type = kComponentTypeFilegroup;
+      component.type = vss::kComponentTypeFilegroup;
     } else {
       type.fail(kTypeExpected);
     }
@@ -345,7 +300,8 @@ WriterSpec readWriter(const Node& node) {
   writer.instanceId = node.required("instanceId", kGuidExample).guid();
   writer.name = node.required("name", "a string").text();
   if (const auto status = node.member("status")) writer.status = status->status();
-  writer.state = failed(writer.status) ? kWriterFailedAtSnapshot : kWriterStable;
+  writer.state =
+      failed(writer.status) ? vss::kWriterStateFailedAtPrepareSnapshot : vss::kWriterStateStable;
   if (const auto state = node.member("state")) {
     writer.state = static_cast<std::int32_t>(state->unsignedNumber(
         0, std::numeric_limits<std::int32_t>::max(), "a writer state number"));
@@ -429,18 +385,6 @@ std::string explanation(const json::parse_error& error) {
 }
 
 }  // namespace
-
-bool isFaultableCall(std::string_view call) {
-  for (const char* name : kSynchronousCalls) {
-    if (call == name) return true;
-  }
-  for (const char* name : kAsynchronousCalls) {
-    for (const char* part : kAsynchronousParts) {
-      if (call == std::string(name) + part) return true;
-    }
-  }
-  return false;
-}
 
 Scenario parseScenario(std::string_view text, const std::string& source,
                        const fs::path& baseDirectory) {

@@ -73,10 +73,6 @@ struct Scenario {
   std::vector<FaultSpec> faults;
 };
 
-// The calls a fault may name: the service's operations, plus X.Wait,
-// X.QueryStatus and X.Result for each asynchronous operation X.
-bool isFaultableCall(std::string_view call);
-
 // Reads a scenario from JSON text; `source` names it in error messages and
 // relative volume directories are taken from `baseDirectory`. Throws
 // ScenarioError.

@@ -95,4 +95,29 @@ class ServiceState {
   std::map<std::u16string, std::filesystem::path> liveCopies_;
 };
 
+// One call as the service takes it: entered in the record with its arguments
+// when it is made, then held to the rules of its method one at a time. It
+// answers with the fault planned for it, else the first rule it breaks, else
+// S_OK; once refused, no further rule is looked at or recorded.
+class Call {
+ public:
+  Call(ServiceState& state, std::string name, const std::string& arguments = {})
+      : state_(state), name_(std::move(name)), status_(state_.enter(name_, arguments)) {}
+
+  // Holds the call to `rule`, which the object's state keeps if `kept`; false
+  // once the call is refused.
+  bool admit(const Rule& rule, bool kept) {
+    if (!refused() && !kept) status_ = state_.breach(name_, rule);
+    return !refused();
+  }
+  bool refused() const { return failed(status_); }
+  Status status() const { return status_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  ServiceState& state_;
+  std::string name_;
+  Status status_;
+};
+
 }  // namespace frostcap::simulator

@@ -5,12 +5,13 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "vss/constants.h"
 
 namespace frostcap::simulator {
 namespace {
 
-constexpr Status kAsyncPending = static_cast<Status>(0x00042309);     // VSS_S_ASYNC_PENDING
-constexpr Status kInvalidArgument = static_cast<Status>(0x80070057);  // E_INVALIDARG
+using vss::kAsyncPending;
+using vss::kInvalidArgument;
 
 // An operation whose work was done when it started; it counts as finished,
 // and says so, only once it has been waited on, as the real one may still be
@@ -49,32 +50,34 @@ class SimulatedFileDescriptor final : public vss::FileDescriptor, HandedOut {
       : HandedOut(std::move(state)), file_(file) {}
 
   Status getPath(std::optional<std::u16string>& path) override {
-    const Status status = state_->enter("GetPath");
-    if (!failed(status)) path = file_.path;
-    return status;
+    return answer("GetPath", path, [&] { return file_.path; });
   }
   Status getFilespec(std::u16string& filespec) override {
-    const Status status = state_->enter("GetFilespec");
-    if (!failed(status)) filespec = file_.filespec;
-    return status;
+    return answer("GetFilespec", filespec, [&] { return file_.filespec; });
   }
   Status getRecursive(bool& recursive) override {
-    const Status status = state_->enter("GetRecursive");
-    if (!failed(status)) recursive = file_.recursive;
-    return status;
+    return answer("GetRecursive", recursive, [&] { return file_.recursive; });
   }
 
  private:
   const FileSpec& file_;
 };
 
-Status fileAt(const StatePtr& state, const std::string& call, std::uint32_t index,
+// Takes `call` for the element `index` of `elements` and hands out the
+// object `Simulated` over it; past the end, E_INVALIDARG.
+template <typename Simulated, typename Element, typename Object>
+Status elementAt(const StatePtr& state, std::string call, std::uint32_t index,
+                 const std::vector<Element>& elements, std::unique_ptr<Object>& object) {
+  const Call taken(*state, std::move(call), std::to_string(index));
+  if (taken.refused()) return taken.status();
+  if (index >= elements.size()) return kInvalidArgument;
+  object = std::make_unique<Simulated>(state, elements[index]);
+  return taken.status();
+}
+
+Status fileAt(const StatePtr& state, std::string call, std::uint32_t index,
               const std::vector<FileSpec>& files, std::unique_ptr<vss::FileDescriptor>& file) {
-  const Status status = state->enter(call, std::to_string(index));
-  if (failed(status)) return status;
-  if (index >= files.size()) return kInvalidArgument;
-  file = std::make_unique<SimulatedFileDescriptor>(state, files[index]);
-  return status;
+  return elementAt<SimulatedFileDescriptor>(state, std::move(call), index, files, file);
 }
 
 class SimulatedMetadataComponent final : public vss::WriterMetadataComponent, HandedOut {
@@ -128,29 +131,30 @@ class SimulatedMetadata final : public vss::WriterMetadata, HandedOut {
       : HandedOut(std::move(state)), writer_(writer) {}
 
   Status getIdentity(vss::WriterIdentity& identity) override {
-    const Status status = state_->enter("GetIdentity", recordText(writer_.name));
-    if (!failed(status)) identity = {writer_.instanceId, writer_.classId, writer_.name};
-    return status;
+    return answer(
+        "GetIdentity", identity,
+        [&] {
+          return vss::WriterIdentity{writer_.instanceId, writer_.classId, writer_.name};
+        },
+        recordText(writer_.name));
   }
 
   Status getFileCounts(vss::FileCounts& counts) override {
-    const Status status = state_->enter("GetFileCounts", recordText(writer_.name));
-    if (!failed(status)) {
-      counts = {0, static_cast<std::uint32_t>(writer_.excludes.size()),
-                static_cast<std::uint32_t>(writer_.components.size())};
-    }
-    return status;
+    return answer(
+        "GetFileCounts", counts,
+        [&] {
+          return vss::FileCounts{0, static_cast<std::uint32_t>(writer_.excludes.size()),
+                                 static_cast<std::uint32_t>(writer_.components.size())};
+        },
+        recordText(writer_.name));
   }
   Status getExcludeFile(std::uint32_t index, std::unique_ptr<vss::FileDescriptor>& file) override {
     return fileAt(state_, "GetExcludeFile", index, writer_.excludes, file);
   }
   Status getComponent(std::uint32_t index,
                       std::unique_ptr<vss::WriterMetadataComponent>& component) override {
-    const Status status = state_->enter("GetComponent", std::to_string(index));
-    if (failed(status)) return status;
-    if (index >= writer_.components.size()) return kInvalidArgument;
-    component = std::make_unique<SimulatedMetadataComponent>(state_, writer_.components[index]);
-    return status;
+    return elementAt<SimulatedMetadataComponent>(state_, "GetComponent", index, writer_.components,
+                                                 component);
   }
 
  private:
@@ -162,9 +166,8 @@ class SimulatedComponentEx2 final : public vss::ComponentEx2, HandedOut {
   SimulatedComponentEx2(StatePtr state, FailedComponentSpec component)
       : HandedOut(std::move(state)), component_(std::move(component)) {}
   Status getFailure(vss::ComponentFailure& failure) override {
-    const Status status = state_->enter("GetFailure", recordText(component_.name));
-    if (!failed(status)) failure = component_.failure;
-    return status;
+    return answer(
+        "GetFailure", failure, [&] { return component_.failure; }, recordText(component_.name));
   }
 
  private:
@@ -176,14 +179,13 @@ class SimulatedComponent final : public vss::Component, HandedOut {
   SimulatedComponent(StatePtr state, FailedComponentSpec component)
       : HandedOut(std::move(state)), component_(std::move(component)) {}
   Status getComponentName(std::u16string& name) override {
-    const Status status = state_->enter("GetComponentName");
-    if (!failed(status)) name = component_.name;
-    return status;
+    return answer("GetComponentName", name, [&] { return component_.name; });
   }
   Status queryComponentEx2(std::unique_ptr<vss::ComponentEx2>& component) override {
-    const Status status = state_->enter("QueryInterface", "IVssComponentEx2");
-    if (!failed(status)) component = std::make_unique<SimulatedComponentEx2>(state_, component_);
-    return status;
+    return answer(
+        "QueryInterface", component,
+        [&] { return std::make_unique<SimulatedComponentEx2>(state_, component_); },
+        "IVssComponentEx2");
   }
 
  private:
@@ -200,25 +202,20 @@ class SimulatedWriterComponents final : public vss::WriterComponents, HandedOut 
       : HandedOut(std::move(state)), writer_(writer), components_(std::move(components)) {}
 
   Status getWriterInfo(vss::Guid& instanceId, vss::Guid& classId) override {
-    const Status status = state_->enter("GetWriterInfo", recordText(writer_.name));
-    if (!failed(status)) {
-      instanceId = writer_.instanceId;
-      classId = writer_.classId;
-    }
-    return status;
+    const Call call(*state_, "GetWriterInfo", recordText(writer_.name));
+    if (call.refused()) return call.status();
+    instanceId = writer_.instanceId;
+    classId = writer_.classId;
+    return call.status();
   }
   Status getComponentCount(std::uint32_t& count) override {
-    const Status status = state_->enter("GetComponentCount", recordText(writer_.name));
-    if (!failed(status)) count = static_cast<std::uint32_t>(components_.size());
-    return status;
+    return answer(
+        "GetComponentCount", count, [&] { return static_cast<std::uint32_t>(components_.size()); },
+        recordText(writer_.name));
   }
   Status getComponent(std::uint32_t index, std::unique_ptr<vss::Component>& component) override {
-    const Status status =
-        state_->enter("IVssWriterComponents::GetComponent", std::to_string(index));
-    if (failed(status)) return status;
-    if (index >= components_.size()) return kInvalidArgument;
-    component = std::make_unique<SimulatedComponent>(state_, components_[index]);
-    return status;
+    return elementAt<SimulatedComponent>(state_, "IVssWriterComponents::GetComponent", index,
+                                         components_, component);
   }
 
  private:

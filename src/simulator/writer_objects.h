@@ -28,6 +28,15 @@ class HandedOut {
   ~HandedOut() { state_->objectGone(); }
 
  protected:
+  // Takes `call`, recorded with `arguments`, and hands out what `value`
+  // gives unless a fault planned for the call refuses it.
+  template <typename Out, typename Value>
+  Status answer(std::string call, Out& out, Value value, const std::string& arguments = {}) {
+    const Call taken(*state_, std::move(call), arguments);
+    if (!taken.refused()) out = value();
+    return taken.status();
+  }
+
   StatePtr state_;
 };
 

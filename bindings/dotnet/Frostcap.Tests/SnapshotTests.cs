@@ -2,7 +2,7 @@ using System;
 using System.Collections.Generic;
 using System.IO;
 using System.Linq;
-using System.Text.RegularExpressions;
+using System.Runtime.InteropServices;
 using System.Threading;
 using NUnit.Framework;
 
@@ -49,8 +49,8 @@ namespace Frostcap.Tests {
         Assert.That(snap.MountPaths, Is.EqualTo(new[] {FirstCopy}));
         Assert.That(File.Exists(Path.Combine(Simulation.HostPath(FirstCopy), "Data", "Mail", "mailbox.edb")));
         Assert.That(snap.Components().Select(entry => entry.ToString()), Is.EqualTo(new[] {
-            Mail + @" Mail\Mailbox Database VSS_CT_DATABASE selectable",
-            Documents + @" \Documents VSS_CT_FILEGROUP selectable"}));
+            Mail + @" Mail\Mailbox Database Database selectable",
+            Documents + @" \Documents Filegroup selectable"}));
         Assert.That(snap.Files(), Has.Member(@"C:\Data\Mail\mailbox.edb").And.Member(@"C:\Documents\notes.txt"));
         Assert.That(snap.ExcludedFiles().OrderBy(name => name, StringComparer.Ordinal), Is.EqualTo(new[] {
             @"C:\Documents\Temp\notes.autosave.tmp", @"C:\Documents\~lock.tmp"}));
@@ -62,19 +62,67 @@ namespace Frostcap.Tests {
       Assert.That(Simulation.HostPath(FirstCopy), Is.Null);
     }
 
+    const string WriterStatus = "IVssBackupComponents::GetWriterStatus";
+    const string Writer = "\"name\": \"Mail Store Writer\",";
+    const string Faults = "\"writers\": [";
+
+    static string Fault(string call, string status) =>
+        "\"faults\": [{\"call\": \"" + call + "\", \"status\": \"" + status + "\"}], \"writers\": [";
+
+    // Each failure as a program sees it: the exception's type, the status
+    // (HResult too), the call, the writer and component and the retry flag.
     [TestCase("Nobody", "", "", "{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({FATAL_PREFIX}{ERR_NO_COMPONENT} (Path=Mail Name=Nobody))",
-              @"^error: the shadow copies could not be made \(error: a chosen component is not among its writer's components \(Path=Mail Name=Nobody\)\)$")]
-    [TestCase("Mailbox Database", "\"name\": \"Mail Store Writer\",",
-              "\"name\": \"Mail Store Writer\", \"status\": \"0x80042336\", \"failedComponents\": [{\"name\": \"Mailbox Database\", \"message\": \"log disk full\"}],",
+              typeof(SnapshotException), null, null, null, null, false)]
+    [TestCase("Mailbox Database", Writer,
+              Writer + " \"status\": \"0x80042336\", \"failedComponents\": [{\"name\": \"Mailbox Database\", \"message\": \"log disk full\"}],",
               "{ERR_COMPONENT_CUST}: (Mailbox Database): log disk full",
-              @"^a component's writer reported a failure: \(Mailbox Database\): log disk full$")]
-    public void AFailedPhaseReleasesTheBackupAndReportsTheMessages(string component, string old, string replacement, string raw, string rendered) {
+              typeof(WriterFailureException), "0x80042336", WriterStatus, "Mail Store Writer", "Mailbox Database", false)]
+    [TestCase("Mailbox Database", Writer, Writer + " \"status\": \"0x800423F3\",", null,
+              typeof(WriterFailureException), "0x800423F3", WriterStatus, "Mail Store Writer", null, true)]
+    [TestCase("Mailbox Database", Faults, "StartSnapshotSet 0x80042316", null,
+              typeof(ServiceBusyException), "0x80042316", "IVssBackupComponents::StartSnapshotSet", null, null, true)]
+    [TestCase("Mailbox Database", Faults, "InitializeForBackup 0x80070005", "{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({WARNING_PREFIX}{ERR_NO_PERMISSION})",
+              typeof(AccessDeniedException), "0x80070005", null, null, null, false)]
+    [TestCase("Mailbox Database", Faults, "AddToSnapshotSet 0x8004230C", null,
+              typeof(UnsupportedVolumeException), "0x8004230C", "IVssBackupComponents::AddToSnapshotSet", null, null, false)]
+    public void AFailedPhaseReleasesTheBackupAndSaysWhatFailed(string component, string old, string replacement, string raw,
+                                                               Type type, string status, string label, string writer,
+                                                               string failedComponent, bool retryable) {
+      if (old == Faults) replacement = Fault(replacement.Split(' ')[0], replacement.Split(' ')[1]);
       Load(old, replacement);
       var choice = new Component(ComponentType.Database, Mail, "Mail", component);
-      var failure = Assert.Throws<SnapshotException>(() => Snapshot.Take(volumes: new[] {@"C:\"}, components: new[] {choice}));
-      Assert.That(failure.RawMessages, Has.Member(raw));
-      Assert.That(Regex.IsMatch(failure.Message, rendered, RegexOptions.Multiline), failure.Message);
+      var failure = Assert.Catch<SnapshotException>(() => Snapshot.Take(volumes: new[] {@"C:\"}, components: new[] {choice}));
+      Assert.That(failure.GetType(), Is.EqualTo(type));
+      if (raw != null) Assert.That(failure.RawMessages, Has.Member(raw));
+      Assert.That(failure.Message, Is.EqualTo(string.Join("\n", failure.RawMessages.Select(Messages.Render))));
+      int? code = status == null ? (int?)null : Convert.ToInt32(status, 16);
+      Assert.That(new object[] {failure.Status, failure.HResult, failure.Label, failure.WriterName, failure.ComponentName, failure.Retryable},
+                  Is.EqualTo(new object[] {code, code ?? unchecked((int)0x80004005), label, writer, failedComponent, retryable}),
+                  string.Join("\n", failure.RawMessages));
       Assert.That(Simulation.Record().Last().Call, Is.EqualTo("Release"));
+    }
+
+    // A malformed writer id is refused where it is given, named.
+    [TestCase("5D1A2C40")]
+    [TestCase("5D1A2C40-7E3B-4F6A-9C21-0A1B2C3D4E51")]
+    public void AMalformedWriterIdIsNamed(string id) {
+      var failure = Assert.Throws<ArgumentException>(() => new Component(ComponentType.Database, id, "Mail", "Db"));
+      StringAssert.StartsWith("writer id \"" + id + "\" is not a GUID", failure.Message);
+      Assert.That(failure.HResult, Is.EqualTo(unchecked((int)0x80070057)));
+    }
+
+    [DllImport("frostcap-nowhere")] static extern void frostcap_library_init();
+
+    // A library the runtime cannot find is explained, the runtime's own text kept.
+    [Test]
+    public void AMissingLibraryIsExplained() {
+      var missing = Assert.Throws<DllNotFoundException>(() => NativeMethods.Explained(() => {
+        frostcap_library_init();
+        return 0;
+      }));
+      StringAssert.Contains("by the name \"frostcap\"", missing.Message);
+      StringAssert.Contains("<dllmap dll=\"frostcap\"", missing.Message);
+      Assert.That(missing.InnerException, Is.InstanceOf<DllNotFoundException>());
     }
 
     // Every option as the service was told it, with text outside ASCII
@@ -87,7 +135,7 @@ namespace Frostcap.Tests {
       var fallback = new Component(ComponentType.Database, Mail, "Archive", Name, "Mail");
       Snapshot held = null;
       Assert.Throws<KeyNotFoundException>(() => {
-        using (var snap = Snapshot.Take(volumes: new[] {@"C:\"}, writers: new[] {Mail}, components: new[] {fallback},
+        using (var snap = Snapshot.Take(volumes: new[] {@"C:\"}, writers: new[] {Guid.Parse(Mail)}, components: new[] {fallback},
                                         backupType: BackupType.Full, systemProvider: true)) {
           held = snap;
           throw new KeyNotFoundException("the host's own failure");

@@ -53,6 +53,22 @@ namespace Frostcap {
     [DllImport(Library)] internal static extern IntPtr frostcap_sim_hostPath(byte[] utf8Path);
     [DllImport(Library)] internal static extern void frostcap_sim_unload();
 
+    // A library that cannot be found is explained: which name is looked for
+    // where, and how a host maps it to another file.
+    internal static T Explained<T>(Func<T> function) {
+      try {
+        return function();
+      } catch (DllNotFoundException missing) {
+        throw new DllNotFoundException(
+            "the native frostcap library was not found. The binding loads it by the name \"frostcap\": " +
+            "on Windows frostcap.dll, beside the program or in the package's runtimes\\win-x64\\native " +
+            "folder; elsewhere libfrostcap.so, on the loader's search path (LD_LIBRARY_PATH). Under Mono, " +
+            "<dllmap dll=\"frostcap\" target=\"FILE\"/> in Frostcap.dll.config maps the name to another " +
+            "file, such as libfrostcap-sim.so for a host's own tests. (" + missing.Message + ")",
+            missing);
+      }
+    }
+
     internal static byte[] Utf8(string text) {
       CheckText(text);
       return Encoding.UTF8.GetBytes(text + "\0");

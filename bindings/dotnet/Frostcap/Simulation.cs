@@ -36,7 +36,7 @@ namespace Frostcap {
   public static class Simulation {
     static T Call<T>(Func<T> function) {
       try {
-        return function();
+        return NativeMethods.Explained(function);
       } catch (EntryPointNotFoundException) {
         throw new InvalidOperationException(
             "the loaded frostcap library is not the one over the simulated service (frostcap-sim)");

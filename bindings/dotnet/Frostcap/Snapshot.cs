@@ -32,25 +32,29 @@ namespace Frostcap {
 
     /// <summary>
     /// Prepares the backup of the volumes (names such as C:\), writers (class
-    /// ids, GUIDs in braces) and components, and creates the shadow copies.
-    /// When either phase fails, the backup is released as failed and a
-    /// SnapshotException carries the library's messages. backupType defaults
+    /// ids) and components, and creates the shadow copies. When either phase
+    /// fails, the backup is released as failed and a SnapshotException, or
+    /// the type of it for the condition, carries the status and the library's
+    /// messages. backupType defaults
     /// to the library's, incremental; systemProvider asks for the system's
     /// own software provider.
     /// </summary>
-    public static Snapshot Take(IEnumerable<string> volumes = null, IEnumerable<string> writers = null,
+    public static Snapshot Take(IEnumerable<string> volumes = null, IEnumerable<Guid> writers = null,
                                 IEnumerable<Component> components = null,
                                 BackupType? backupType = null, bool systemProvider = false) {
       var volumeList = (volumes ?? new string[0]).Select(NativeMethods.CheckText).ToList();
-      var writerList = (writers ?? new string[0]).Select(NativeMethods.CheckText).ToList();
+      var writerList = (writers ?? new Guid[0]).Select(Component.Format).ToList();
       var componentList = (components ?? new Component[0]).ToList();
       foreach (var c in componentList) {
-        foreach (var text in new[] {c.WriterId, c.LogicalPath, c.Name, c.FallbackLogicalPath})
+        foreach (var text in new[] {c.LogicalPath, c.Name, c.FallbackLogicalPath})
           NativeMethods.CheckText(text);
       }
 
       ComSetup.BeforeSnapshot();
-      NativeMethods.frostcap_library_init();
+      NativeMethods.Explained(() => {
+        NativeMethods.frostcap_library_init();
+        return 0;
+      });
       SnapshotHandle handle = NativeMethods.frostcap_snapshot_new();
       if (handle.IsInvalid) throw new OutOfMemoryException("frostcap_snapshot_new");
       try {
@@ -59,16 +63,16 @@ namespace Frostcap {
         foreach (var c in componentList) {
           if (c.Type == ComponentType.Database)
             NativeMethods.frostcap_snapshot_addWriterDatabaseComponentFallback(
-                handle, c.WriterId, c.LogicalPath, c.Name, c.FallbackLogicalPath);
+                handle, Component.Format(c.WriterId), c.LogicalPath, c.Name, c.FallbackLogicalPath);
           else
             NativeMethods.frostcap_snapshot_addWriterFilegroupComponentFallback(
-                handle, c.WriterId, c.LogicalPath, c.Name, c.FallbackLogicalPath);
+                handle, Component.Format(c.WriterId), c.LogicalPath, c.Name, c.FallbackLogicalPath);
         }
         if (backupType.HasValue) NativeMethods.frostcap_snapshot_setIncrementalMode(handle, (uint)backupType.Value);
         if (systemProvider) NativeMethods.frostcap_snapshot_setUseSystemProvider(handle);
         if (NativeMethods.frostcap_snapshot_perform_a(handle) != 0 ||
             NativeMethods.frostcap_snapshot_perform_b(handle) != 0) {
-          throw new SnapshotException(Drain(handle, NativeMethods.frostcap_snapshot_getNextMessage));
+          throw SnapshotException.FromMessages(Drain(handle, NativeMethods.frostcap_snapshot_getNextMessage));
         }
         return new Snapshot(handle, volumeList);
       } catch {
@@ -174,7 +178,7 @@ namespace Frostcap {
     /// \\server\share), which cannot be copied.
     /// </summary>
     public static bool IsNetworkPath(string path) =>
-        NativeMethods.frostcap_pathIsNetworkPath(NativeMethods.CheckText(path)) == 0;
+        NativeMethods.Explained(() => NativeMethods.frostcap_pathIsNetworkPath(NativeMethods.CheckText(path))) == 0;
 
     SnapshotHandle Live() {
       if (handle.IsClosed) throw new ObjectDisposedException(nameof(Snapshot));

@@ -13,10 +13,10 @@ namespace Frostcap {
   /// <summary>
   /// A writer's component to back up. When it is not found under LogicalPath
   /// it is looked for under FallbackLogicalPath (empty: nowhere else).
-  /// Choosing a component chooses its writer.
+  /// Choosing a component chooses its writer, named by its class id.
   /// </summary>
   public sealed class Component {
-    public Component(ComponentType type, string writerId, string logicalPath, string name,
+    public Component(ComponentType type, Guid writerId, string logicalPath, string name,
                      string fallbackLogicalPath = "") {
       Type = type;
       WriterId = writerId;
@@ -25,47 +25,59 @@ namespace Frostcap {
       FallbackLogicalPath = fallbackLogicalPath;
     }
 
+    /// <summary>
+    /// As above, with the class id written as a GUID in braces; any other
+    /// text throws an ArgumentException (HResult E_INVALIDARG) naming it.
+    /// </summary>
+    public Component(ComponentType type, string writerId, string logicalPath, string name,
+                     string fallbackLogicalPath = "")
+        : this(type, ParseWriterId(writerId), logicalPath, name, fallbackLogicalPath) { }
+
+    /// <summary>
+    /// A writer's class id written as a GUID in braces; any other text throws
+    /// an ArgumentException (HResult E_INVALIDARG) naming it.
+    /// </summary>
+    public static Guid ParseWriterId(string writerId) {
+      Guid id;
+      if (writerId == null || !Guid.TryParseExact(writerId, "B", out id))
+        throw new ArgumentException($"writer id \"{writerId}\" is not a GUID in braces, such as " +
+                                    "{5D1A2C40-7E3B-4F6A-9C21-0A1B2C3D4E51}", nameof(writerId));
+      return id;
+    }
+
+    // The form the library reads and writes.
+    internal static string Format(Guid id) => id.ToString("B").ToUpperInvariant();
+
     public ComponentType Type { get; }
-    public string WriterId { get; }  // the writer's class id, a GUID in braces
+    public Guid WriterId { get; }
     public string LogicalPath { get; }
     public string Name { get; }
     public string FallbackLogicalPath { get; }
   }
 
   /// <summary>
-  /// One component a writer reports. Type is VSS_CT_DATABASE,
-  /// VSS_CT_FILEGROUP or empty for any other type.
+  /// One component a writer reports. Type is null for a type other than a
+  /// database or a file group.
   /// </summary>
   public sealed class CatalogueEntry {
     internal CatalogueEntry(object[] fields) {
-      WriterId = (string)fields[0];
+      WriterId = Component.ParseWriterId((string)fields[0]);
       LogicalPath = (string)fields[1];
       Name = (string)fields[2];
-      Type = (string)fields[3];
+      switch ((string)fields[3]) {
+        case "VSS_CT_DATABASE": Type = ComponentType.Database; break;
+        case "VSS_CT_FILEGROUP": Type = ComponentType.Filegroup; break;
+      }
       Selectable = (bool)fields[4];
     }
 
-    public string WriterId { get; }
+    public Guid WriterId { get; }
     public string LogicalPath { get; }
     public string Name { get; }
-    public string Type { get; }
+    public ComponentType? Type { get; }
     public bool Selectable { get; }
 
     public override string ToString() =>
-        $"{WriterId} {LogicalPath}\\{Name} {Type}{(Selectable ? " selectable" : "")}";
-  }
-
-  /// <summary>
-  /// A phase of the snapshot failed. RawMessages are the texts the library
-  /// queued, with their tokens; Message gives them in English, one a line.
-  /// </summary>
-  public sealed class SnapshotException : Exception {
-    internal SnapshotException(IReadOnlyList<string> rawMessages)
-        : base(rawMessages.Count == 0 ? "the snapshot failed without a message"
-                                      : string.Join("\n", rawMessages.Select(Messages.Render))) {
-      RawMessages = rawMessages;
-    }
-
-    public IReadOnlyList<string> RawMessages { get; }
+        $"{Component.Format(WriterId)} {LogicalPath}\\{Name} {Type}{(Selectable ? " selectable" : "")}";
   }
 }

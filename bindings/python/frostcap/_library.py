@@ -7,6 +7,7 @@ import sys
 from pathlib import Path
 
 from . import _com
+from ._errors import Error
 
 # frostcap_char is a UTF-16 code unit in the machine's byte order (wchar_t on
 # Windows, char16_t elsewhere); ctypes.c_wchar is 32 bits outside Windows, so
@@ -57,7 +58,7 @@ _SIMULATOR_SIGNATURES = {
 }
 
 
-class LibraryError(OSError):
+class LibraryError(Error, OSError):
     """The library could not be found or is not the one expected."""
 
 

@@ -10,6 +10,7 @@ from dataclasses import dataclass
 from typing import NamedTuple
 
 from . import _library, _listing
+from ._errors import SnapshotError, check_id
 from ._library import to_units
 from ._messages import render_message
 
@@ -17,22 +18,13 @@ BACKUP_TYPES = {"full": 1, "incremental": 2, "differential": 3, "log": 4, "copy"
 _COMPONENT_TYPES = ("database", "filegroup")
 
 
-class SnapshotError(Exception):
-    """A phase failed. `messages` holds the texts the library queued, with
-    their tokens; str() gives them in English, one a line."""
-
-    def __init__(self, messages):
-        self.messages = list(messages)
-        super().__init__("\n".join(render_message(m) for m in self.messages)
-                         or "the snapshot failed without a message")
-
-
 @dataclass(frozen=True)
 class Component:
     """A component to back up: `type` is "database" or "filegroup"; when it
     is not found under `logical_path` it is looked for under
     `fallback_logical_path` (empty: nowhere else). Choosing a component
-    chooses its writer."""
+    chooses its writer. A `writer_id` that is not a GUID in braces raises
+    InvalidIdError here."""
 
     type: str
     writer_id: str
@@ -43,6 +35,7 @@ class Component:
     def __post_init__(self):
         if self.type not in _COMPONENT_TYPES:
             raise ValueError(f"component type {self.type!r}: expected one of {_COMPONENT_TYPES}")
+        check_id(f"the writer id of component {self.name!r}", self.writer_id)
 
 
 class CatalogueEntry(NamedTuple):
@@ -107,7 +100,7 @@ class Snapshot:
         if isinstance(volumes, str) or isinstance(writers, str):
             raise TypeError("volumes and writers are lists of texts")
         self._volumes = list(volumes)
-        self._writers = list(writers)
+        self._writers = [check_id("writer id", writer) for writer in writers]
         self._components = list(components)
         for component in self._components:
             if not isinstance(component, Component):

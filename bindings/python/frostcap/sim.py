@@ -12,10 +12,11 @@ import os
 from pathlib import Path
 from typing import NamedTuple
 
+from ._errors import Error
 from ._library import load_simulated
 
 
-class ScenarioError(Exception):
+class ScenarioError(Error):
     """A scenario file that cannot be used; the text names the file, the
     place in it and what was expected there."""
 

@@ -32,3 +32,15 @@ def test_every_function_has_a_heading_in_the_api_guide():
                          if line.startswith("#"))
     missing = [name for name in EXPORTS + SIM_FUNCTIONS if f"`{name}`" not in headings]
     assert missing == []
+
+
+def test_the_messages_guide_lists_the_status_classes():
+    source = re.findall(r'^FROSTCAP_STATUS_CLASS\((0x[0-9A-F]{8}), "(\w+)", (\w+), (true|false)\)$',
+                        (ROOT / "bindings/status_classes.inc").read_text(), re.M)
+    listed = re.findall(r"^\| `(0x[0-9A-F]{8})` \| `(\w+)` \| ([a-z ]+) \| (yes|no) \|$",
+                        (ROOT / "docs/messages.md").read_text(), re.M)
+    assert len(source) >= 20
+    assert listed == [(code, name, kind.replace("_", " "), "yes" if retry == "true" else "no")
+                      for code, name, kind, retry in source]
+    assert {int(code, 16): frostcap.status_class(int(code, 16)) for code, *_ in source} == {
+        int(code, 16): (name, kind, retry == "true") for code, name, kind, retry in source}

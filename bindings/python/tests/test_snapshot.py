@@ -155,25 +155,75 @@ def failed_in_part(scenario):
         {"name": "Mailbox Database", "status": "0x800423F3", "message": "log disk full"}])
 
 
-# `raw` is one of the messages; `rendered` matches a line of the error's text.
-@pytest.mark.parametrize("change, components, raw, rendered", [
-    (None, [Component("database", MAIL, "Mail", "Nobody")],
+def fault(call, status):
+    return lambda scenario: scenario.update(faults=[{"call": call, "status": status}])
+
+
+WRITER_STATUS = "IVssBackupComponents::GetWriterStatus"
+
+
+# Each failure as a program sees it: `raw` is one of the messages, then the
+# status, the call, the writer and component, the kind and the retry flag.
+@pytest.mark.parametrize("change, component, raw, fields", [
+    (None, "Nobody",
      "{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({FATAL_PREFIX}{ERR_NO_COMPONENT} (Path=Mail Name=Nobody))",
-     r"error: the shadow copies could not be made \(error: a chosen component is not among its "
-     r"writer's components \(Path=Mail Name=Nobody\)\)"),
-    (failed_in_part, BOTH_COMPONENTS, "{ERR_COMPONENT_CUST}: (Mailbox Database): log disk full",
-     r"a component's writer reported a failure: \(Mailbox Database\): log disk full"),
+     (None, None, None, None, "other", False)),
+    (failed_in_part, "Mailbox Database", "{ERR_COMPONENT_CUST}: (Mailbox Database): log disk full",
+     (0x80042336, WRITER_STATUS, "Mail Store Writer", "Mailbox Database", "writer_failure", False)),
+    (lambda s: s["writers"][0].update(status="0x800423F3"), "Mailbox Database", None,
+     (0x800423F3, WRITER_STATUS, "Mail Store Writer", None, "writer_failure", True)),
+    (fault("StartSnapshotSet", "0x80042316"), "Mailbox Database", None,
+     (0x80042316, "IVssBackupComponents::StartSnapshotSet", None, None, "busy", True)),
+    (fault("DoSnapshotSet.Result", "0x8004231F"), "Mailbox Database", None,
+     (0x8004231F, "IVssBackupComponents::DoSnapshotSet", None, None, "other", False)),
+    (fault("InitializeForBackup", "0x80070005"), "Mailbox Database",
+     "{FATAL_PREFIX}{ERR_TAKE_SNAPSHOT} ({WARNING_PREFIX}{ERR_NO_PERMISSION})",
+     (0x80070005, None, None, None, "access_denied", False)),
+    (fault("AddToSnapshotSet", "0x8004230C"), "Mailbox Database", None,
+     (0x8004230C, "IVssBackupComponents::AddToSnapshotSet", None, None, "unsupported_volume",
+      False)),
+    (fault("CreateVssBackupComponents", "0x80004001"), "Mailbox Database", None,
+     (0x80004001, None, None, None, "other", False)),
 ])
-def test_a_failed_phase_releases_the_backup_and_reports_the_messages(load, tmp_path, change,
-                                                                    components, raw, rendered):
+def test_a_failed_phase_releases_the_backup_and_says_what_failed(load, tmp_path, change, component,
+                                                                 raw, fields):
     load(change)
     with pytest.raises(frostcap.SnapshotError) as failure:
-        with frostcap.Snapshot(volumes=["C:\\"], components=components):
+        with frostcap.Snapshot(volumes=["C:\\"], components=[
+                Component("database", MAIL, "Mail", component)]):
             pytest.fail("the block runs only when the snapshot was taken")
-    assert raw in failure.value.messages, failure.value.messages
-    lines = str(failure.value).splitlines()
-    assert any(re.fullmatch(rendered, line) for line in lines), lines
-    assert sim.record()[-1].call == "Release" and list((tmp_path / "copies").iterdir()) == []
+    error = failure.value
+    assert raw is None or raw in error.messages, error.messages
+    assert str(error) == "\n".join(map(frostcap.render_message, error.messages))
+    got = (error.status, error.label, error.writer, error.component, error.kind, error.retryable)
+    assert got == fields, error.messages
+    # The backup object is released, when one was made.
+    calls = [entry.call for entry in sim.record()]
+    made = "InitializeForBackup" in calls
+    assert calls[-1] == ("Release" if made else "CreateVssBackupComponents")
+    assert list((tmp_path / "copies").iterdir()) == []
+
+
+# Every error of the binding is a frostcap.Error; a malformed id is refused
+# where it is given, named, before any library is loaded.
+@pytest.mark.parametrize("make, kind, text", [
+    (lambda: Component("database", "5D1A2C40", "Mail", "Db"), frostcap.InvalidIdError,
+     "the writer id of component 'Db' '5D1A2C40' is not a GUID"),
+    (lambda: frostcap.Snapshot(writers=[MAIL, "{mail}"], library="/nowhere/libfrostcap.so"),
+     frostcap.InvalidIdError, "writer id '{mail}' is not a GUID"),
+    (lambda: frostcap.load_library("/nowhere/libfrostcap.so"), frostcap.LibraryError,
+     "/nowhere/libfrostcap.so: cannot be loaded"),
+    (lambda: sim.load_scenario("/nowhere/scenario.json"), sim.ScenarioError,
+     "/nowhere/scenario.json"),
+])
+def test_every_error_is_a_frostcap_error(make, kind, text):
+    with pytest.raises(kind) as failure:
+        make()
+    assert isinstance(failure.value, frostcap.Error) and text in str(failure.value)
+    invalid = kind is frostcap.InvalidIdError
+    assert (failure.value.status, failure.value.kind) == (
+        (0x80070057, "invalid_argument") if invalid else (None, "other"))
+    assert isinstance(failure.value, ValueError) == invalid and not failure.value.retryable
 
 
 def test_network_paths_are_told_apart():

@@ -1,7 +1,7 @@
 // A first real backup in Go (docs/first-backup-go.md): selects the mail
 // store writer's database component on C:\, takes the shadow copy, reads
 // each of the component's files inside it, and closes the snapshot as
-// succeeded only when all were read.
+// succeeded only when all were read. A failure that may pass says so.
 //
 // Outside Windows, where cgo links libfrostcap-sim, it loads the scenario
 // that FROSTCAP_SIM_SCENARIO names and opens the copy's files in the
@@ -10,6 +10,7 @@
 package main
 
 import (
+	"errors"
 	"fmt"
 	"io"
 	"os"
@@ -60,11 +61,11 @@ func backup() error {
 		BackupType: frostcap.Copy,
 	})
 	if err != nil {
-		return err // a *frostcap.Error, its messages in English
+		return err // a *frostcap.Error: the messages in English, the status, whether to retry
 	}
-	// Every early return below fails the backup; after Close(true) this
+	// Every early return below fails the backup; after the last Close this
 	// does nothing.
-	defer snap.Close(false)
+	defer snap.Close()
 	mountPath := snap.MountPaths()[0]
 	fmt.Println("mount path:", mountPath)
 	files, err := snap.Files()
@@ -89,8 +90,10 @@ func backup() error {
 	for _, message := range messages {
 		fmt.Println(message)
 	}
-	snap.Close(true) // the verdict: everything was read
-	return nil
+	if err := snap.SetSucceeded(); err != nil { // the verdict: everything was read
+		return err
+	}
+	return snap.Close()
 }
 
 func main() {
@@ -102,7 +105,12 @@ func main() {
 	}
 	if err := backup(); err != nil {
 		fmt.Fprintln(os.Stderr, err)
-		fmt.Println("backup failed")
+		var failure *frostcap.Error
+		if errors.As(err, &failure) && failure.Retryable {
+			fmt.Printf("backup failed (%v); it may succeed if tried again later\n", failure.Status)
+		} else {
+			fmt.Println("backup failed")
+		}
 		os.Exit(1)
 	}
 	fmt.Println("backup succeeded")

@@ -229,25 +229,19 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
   }
 
   HRESULT STDMETHODCALLTYPE StartSnapshotSet(VSS_ID* snapshotSetId) override {
-    return forward(__func__, [&]() -> HRESULT {
-      if (snapshotSetId == nullptr) return E_POINTER;
-      vss::Guid id;
-      const Status status = target().startSnapshotSet(id);
-      if (!failed(status)) *snapshotSetId = toWindows(id);
-      return status;
-    });
+    return answer<vss::Guid>(
+        __func__, snapshotSetId, [&](vss::Guid& id) { return target().startSnapshotSet(id); },
+        toWindows);
   }
 
   HRESULT STDMETHODCALLTYPE AddToSnapshotSet(VSS_PWSZ volumeName, VSS_ID providerId,
                                              VSS_ID* snapshotId) override {
-    return forward(__func__, [&]() -> HRESULT {
-      if (snapshotId == nullptr) return E_POINTER;
-      vss::Guid id;
-      const Status status =
-          target().addToSnapshotSet(fromWide(volumeName), fromWindows(providerId), id);
-      if (!failed(status)) *snapshotId = toWindows(id);
-      return status;
-    });
+    return answer<vss::Guid>(
+        __func__, snapshotId,
+        [&](vss::Guid& id) {
+          return target().addToSnapshotSet(fromWide(volumeName), fromWindows(providerId), id);
+        },
+        toWindows);
   }
 
   HRESULT STDMETHODCALLTYPE DoSnapshotSet(IVssAsync** async) override {
@@ -325,13 +319,8 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
   }
 
   HRESULT countOf(const char* call, CountCall get, UINT* count) {
-    return forward(call, [&]() -> HRESULT {
-      if (count == nullptr) return E_POINTER;
-      std::uint32_t value = 0;
-      const Status status = (target().*get)(value);
-      if (!failed(status)) *count = value;
-      return status;
-    });
+    return answer<std::uint32_t>(call, count,
+                                 [&](std::uint32_t& value) { return (target().*get)(value); });
   }
 
   // The record as the service fills it, with strings the library does not

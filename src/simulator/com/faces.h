@@ -16,9 +16,11 @@
 
 #include <atomic>
 #include <bit>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "simulator/backup_components.h"
@@ -51,24 +53,13 @@ class FaceObject {
 
  protected:
   ULONG addReference() noexcept {
-    ULONG count = references_;
-    do {
-      if (count == 0) {
-        run_.misuse(std::string("AddRef on a released ") + name_);
-        return 0;
-      }
-    } while (!references_.compare_exchange_weak(count, count + 1));
-    return count + 1;
+    const ULONG count = countReference("AddRef", 1);
+    return count == 0 ? 0 : count + 1;
   }
 
   ULONG releaseReference() noexcept {
-    ULONG count = references_;
-    do {
-      if (count == 0) {
-        run_.misuse(std::string("Release on a released ") + name_);
-        return 0;
-      }
-    } while (!references_.compare_exchange_weak(count, count - 1));
+    const ULONG count = countReference("Release", -1);
+    if (count == 0) return 0;
     if (count == 1) {
       run_.objectHeld(name_, -1);
       empty();
@@ -94,6 +85,22 @@ class FaceObject {
     }
   }
 
+  // Runs a call that gives one value: E_POINTER without a place for it,
+  // otherwise the status `get` answers, the value it fills in reaching the
+  // caller through `convert` unless it failed. A string is none until then,
+  // so that a failed call leaves none behind.
+  template <typename Value, typename Out, typename Get, typename Convert = std::identity>
+  HRESULT answer(const char* call, Out* out, Get get, Convert convert = {}) noexcept {
+    return forward(call, [&]() -> HRESULT {
+      if (out == nullptr) return E_POINTER;
+      if constexpr (std::is_same_v<Out, BSTR>) *out = nullptr;
+      Value value{};
+      const Status status = get(value);
+      if (!failed(status)) *out = convert(value);
+      return status;
+    });
+  }
+
   // A BSTR of the whole text, on the ledger.
   BSTR string(const std::u16string& text) { return allocateString(&run_, text); }
   // Like the service, the face gives no string at all for an empty text,
@@ -108,6 +115,19 @@ class FaceObject {
   virtual void empty() noexcept = 0;
 
  private:
+  // Moves the reference count by `step` and gives the count before; a call
+  // on an object already released is a misuse, changes nothing and gives 0.
+  ULONG countReference(const char* call, int step) noexcept {
+    ULONG count = references_;
+    do {
+      if (count == 0) {
+        run_.misuse(std::string(call) + " on a released " + name_);
+        return 0;
+      }
+    } while (!references_.compare_exchange_weak(count, count + step));
+    return count;
+  }
+
   Run& run_;
   const char* name_;
   std::atomic<ULONG> references_{1};

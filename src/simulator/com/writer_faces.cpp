@@ -62,24 +62,14 @@ class FileDescriptorFace final : public Forwarding<IVssWMFiledesc, vss::FileDesc
   }
 
   HRESULT STDMETHODCALLTYPE GetFilespec(BSTR* filespec) override {
-    return forward(__func__, [&]() -> HRESULT {
-      if (filespec == nullptr) return E_POINTER;
-      *filespec = nullptr;
-      std::u16string value;
-      const Status status = target().getFilespec(value);
-      if (!failed(status)) *filespec = stringOrNone(value);
-      return status;
-    });
+    return answer<std::u16string>(
+        __func__, filespec, [&](std::u16string& value) { return target().getFilespec(value); },
+        [&](const std::u16string& value) { return stringOrNone(value); });
   }
 
   HRESULT STDMETHODCALLTYPE GetRecursive(boolean* recursive) override {
-    return forward(__func__, [&]() -> HRESULT {
-      if (recursive == nullptr) return E_POINTER;
-      bool value = false;
-      const Status status = target().getRecursive(value);
-      if (!failed(status)) *recursive = value;
-      return status;
-    });
+    return answer<bool>(__func__, recursive,
+                        [&](bool& value) { return target().getRecursive(value); });
   }
 
   HRESULT STDMETHODCALLTYPE GetAlternateLocation(BSTR*) override { return E_NOTIMPL; }
@@ -392,14 +382,9 @@ class ComponentFace final : public ComponentStubs<IVssComponent, vss::Component>
   }
 
   HRESULT STDMETHODCALLTYPE GetComponentName(BSTR* name) override {
-    return forward(__func__, [&]() -> HRESULT {
-      if (name == nullptr) return E_POINTER;
-      *name = nullptr;
-      std::u16string value;
-      const Status status = target().getComponentName(value);
-      if (!failed(status)) *name = stringOrNone(value);
-      return status;
-    });
+    return answer<std::u16string>(
+        __func__, name, [&](std::u16string& value) { return target().getComponentName(value); },
+        [&](const std::u16string& value) { return stringOrNone(value); });
   }
 };
 
@@ -415,13 +400,8 @@ class WriterComponentsFace final : public IVssWriterComponents, public IUnknown,
   }
 
   HRESULT STDMETHODCALLTYPE GetComponentCount(UINT* count) override {
-    return forward(__func__, [&]() -> HRESULT {
-      if (count == nullptr) return E_POINTER;
-      std::uint32_t value = 0;
-      const Status status = target_->getComponentCount(value);
-      if (!failed(status)) *count = value;
-      return status;
-    });
+    return answer<std::uint32_t>(
+        __func__, count, [&](std::uint32_t& value) { return target_->getComponentCount(value); });
   }
 
   HRESULT STDMETHODCALLTYPE GetWriterInfo(VSS_ID* instanceId, VSS_ID* classId) override {

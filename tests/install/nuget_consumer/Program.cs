@@ -3,10 +3,14 @@
 // files of the mail database, and then what the writers were told.
 using System;
 using System.Linq;
+using System.Reflection;
+using System.Runtime.Versioning;
 using Frostcap;
 
 static class Program {
   static int Main(string[] args) {
+    var built = typeof(Snapshot).Assembly.GetCustomAttribute<TargetFrameworkAttribute>();
+    Console.WriteLine("frostcap built for: " + built?.FrameworkName);
     Simulation.LoadScenario(args[0]);
     var mail = new Component(ComponentType.Database, "{5D1A2C40-7E3B-4F6A-9C21-0A1B2C3D4E51}", "Mail",
                              "Mailbox Database");
