@@ -9,6 +9,8 @@
 #ifndef FROSTCAP_HPP
 #define FROSTCAP_HPP
 
+#include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -64,6 +66,41 @@ class Error : public std::runtime_error {
   std::vector<string> messages_;
 };
 
+// Where `livePath` lies inside the shadow copy of the volume it lies on;
+// nothing when it lies on none of `volumes`. `mountPaths` are the copies'
+// device paths in the order of `volumes`, as Snapshot::mountPaths() gives
+// them. The longest volume name that is a prefix of the path wins, compared
+// without regard to ASCII case and at a separator, so that a volume mounted in
+// a folder of another (C:\Data\ below C:\) takes the paths below that
+// folder. Any string type: frostcap::string, or UTF-8 in std::string.
+template <typename Text>
+std::optional<Text> copyPath(const Text& livePath, const std::vector<Text>& volumes,
+                             const std::vector<Text>& mountPaths) {
+  using Char = typename Text::value_type;
+  const auto same = [](Char a, Char b) {
+    const auto fold = [](Char c) { return c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c; };
+    return fold(a) == fold(b);
+  };
+  const auto withSeparator = [](Text path) {
+    if (path.empty() || path.back() != Char('\\')) path += Char('\\');
+    return path;
+  };
+  const Text candidate = withSeparator(livePath);
+  std::size_t best = mountPaths.size(), bestLength = 0;
+  for (std::size_t i = 0; i < volumes.size() && i < mountPaths.size(); ++i) {
+    const Text root = withSeparator(volumes[i]);
+    if (root.size() > bestLength && root.size() <= candidate.size() &&
+        std::equal(root.begin(), root.end(), candidate.begin(), same)) {
+      best = i;
+      bestLength = root.size();
+    }
+  }
+  if (best == mountPaths.size()) return std::nullopt;
+  Text inside = withSeparator(mountPaths[best]);
+  if (livePath.size() > bestLength) inside.append(livePath, bestLength, Text::npos);
+  return inside;
+}
+
 class Snapshot {
  public:
   // Prepares the backup and creates the shadow copies; frostcap_library_init
@@ -89,6 +126,7 @@ class Snapshot {
     if (options.systemProvider) frostcap_snapshot_setUseSystemProvider(handle);
     if (frostcap_snapshot_perform_a(handle) != 0 || frostcap_snapshot_perform_b(handle) != 0)
       throw Error(snapshot.rawMessages());
+    snapshot.volumes_ = options.volumes;
     snapshot.mountPaths_ = snapshot.drain(frostcap_snapshot_getNextMountPath);
     return snapshot;
   }
@@ -96,12 +134,14 @@ class Snapshot {
   Snapshot(Snapshot&& other) noexcept
       : handle_(std::exchange(other.handle_, nullptr)),
         succeeded_(other.succeeded_),
+        volumes_(std::move(other.volumes_)),
         mountPaths_(std::move(other.mountPaths_)) {}
   Snapshot& operator=(Snapshot&& other) noexcept {
     if (this != &other) {
       free();
       handle_ = std::exchange(other.handle_, nullptr);
       succeeded_ = other.succeeded_;
+      volumes_ = std::move(other.volumes_);
       mountPaths_ = std::move(other.mountPaths_);
     }
     return *this;
@@ -113,6 +153,10 @@ class Snapshot {
   // The device path of each volume's shadow copy, in the order the volumes
   // were given.
   const std::vector<string>& mountPaths() const noexcept { return mountPaths_; }
+  // Where a live path lies inside these copies (see frostcap::copyPath).
+  std::optional<string> copyPath(const string& livePath) const {
+    return frostcap::copyPath(livePath, volumes_, mountPaths_);
+  }
 
   // Every component of every writer the service reports, read afresh: one
   // JSON array a line ([writer id, logical path, name, type, selectable]),
@@ -159,6 +203,7 @@ class Snapshot {
 
   frostcap_snapshot* handle_ = nullptr;
   bool succeeded_ = false;
+  std::vector<string> volumes_;
   std::vector<string> mountPaths_;
 };
 

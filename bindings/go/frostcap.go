@@ -115,6 +115,7 @@ type CatalogueEntry struct {
 type Snapshot struct {
 	handle     native.Handle
 	open       bool
+	volumes    []string
 	succeeded  bool
 	mountPaths []string
 }
@@ -180,7 +181,8 @@ func Take(o Options) (*Snapshot, error) {
 			native.Free(h, 0)
 			return
 		}
-		snap = &Snapshot{handle: h, open: true, mountPaths: native.Drain(h, native.MountPaths)}
+		snap = &Snapshot{handle: h, open: true, volumes: append([]string{}, o.Volumes...),
+			mountPaths: native.Drain(h, native.MountPaths)}
 	}); missing != nil {
 		return nil, missing
 	}

@@ -1,8 +1,11 @@
 // The headers for C and C++ hosts: messages rendered exactly as the frostcap
 // command renders them, UTF-16 to UTF-8 with the snprintf contract, and the
-// RAII snapshot's verdict as the simulated service records it.
+// RAII snapshot's verdict as the simulated service records it, and live paths
+// found inside the copies by the table every binding shares.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,26 @@ namespace {
 frostcap::string utf16(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
 
 std::string rendered(const frostcap::string& message) { return frostcap::render(message); }
+
+// In UTF-8, as the frostcap command uses it, and in UTF-16, as hosts do.
+TEST(HostHeaders, ALivePathIsFoundInsideTheCopyOfItsVolume) {
+  std::ifstream file(FROSTCAP_LISTING_DIR "/copy_paths.json");
+  const nlohmann::json table = nlohmann::json::parse(file);
+  const auto volumes = table["volumes"].get<std::vector<std::string>>();
+  const auto mountPaths = table["mountPaths"].get<std::vector<std::string>>();
+  std::vector<frostcap::string> wideVolumes, wideMountPaths;
+  for (const std::string& volume : volumes) wideVolumes.push_back(utf16(volume));
+  for (const std::string& mountPath : mountPaths) wideMountPaths.push_back(utf16(mountPath));
+  for (const auto& row : table["cases"]) {
+    const std::string live = row[0];
+    const std::optional<std::string> expected =
+        row[1].is_null() ? std::nullopt : std::optional(row[1].get<std::string>());
+    EXPECT_EQ(frostcap::copyPath(live, volumes, mountPaths), expected) << live;
+    std::optional<frostcap::string> wanted;
+    if (expected) wanted = utf16(*expected);
+    EXPECT_TRUE(frostcap::copyPath(utf16(live), wideVolumes, wideMountPaths) == wanted) << live;
+  }
+}
 
 TEST(HostHeaders, RenderMessagesAsTheCommandDoes) {
   std::vector<std::string> messages = {

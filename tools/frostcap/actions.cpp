@@ -40,7 +40,7 @@ void configure(Session& session, const Command& command) {
 }
 
 int listLive(const Api& api, const Command& command, Report& report) {
-  Session session(api, showProgress(command));
+  Session session(api, showProgress(command), !command.json);
   if (!session.valid()) return kServiceFailed;
   configure(session, command);
   reportBackupType(report, command);
@@ -48,12 +48,22 @@ int listLive(const Api& api, const Command& command, Report& report) {
   int exitCode = kServiceFailed;
   if (session.prepare() == 0) {
     if (command.action == Action::kFiles) session.loadFiles();
+    // With writers selected, the preparation built their catalogue; without,
+    // the whole catalogue is asked for.
+    if (command.action == Action::kWriters && command.writers.empty()) session.loadCatalogue();
     report.messages(session.messages());
     if (command.action == Action::kFiles) {
       report.list("files", "files", session.files());
       report.list("excluded", "excluded files", session.excludedFiles());
     } else {
-      report.catalogue(session.catalogue());
+      const std::vector<std::string> catalogue = session.catalogue();
+      report.catalogue(catalogue);
+      if (catalogue.empty() && command.writers.empty()) {
+        report.note(
+            "the library gathers the writers' metadata only for writers a backup selects, so "
+            "it cannot list them unasked: name them with --writer (on Windows, `vssadmin list "
+            "writers` shows each writer's class id)");
+      }
     }
     exitCode = report.failed() ? kServiceFailed : kSuccess;
   }

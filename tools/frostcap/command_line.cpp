@@ -123,7 +123,13 @@ void addSnapshotOptions(CLI::App& snapshot, Command& command, Texts& texts) {
                     "Use the system's own software provider");
   snapshot.add_flag("--catalogue", command.listCatalogue, "Also list the writers' components");
   snapshot.add_flag("--files", command.listFiles,
-                    "Also list the writers' files, found inside the shadow copies");
+                    "Also list the writers' files, found inside the shadow copies; a directory "
+                    "ends with a backslash");
+  snapshot.add_flag("--walk", command.walk,
+                    "With --files, list everything below each listed directory inside the copy "
+                    "(the library lists one level)");
+  snapshot.add_flag("--without-excluded", command.withoutExcluded,
+                    "With --files, leave out the files the writers exclude");
   snapshot.add_flag("--no-add-volumes", texts.noAddVolumes,
                     "Fail instead of adding the volume of a component's files that no --volume "
                     "names");
@@ -177,6 +183,9 @@ void applySnapshotTexts(Command& command, const Texts& texts) {
     retry.transientRetries = static_cast<unsigned>(*retries);
   }
   command.addVolumes = !texts.noAddVolumes;
+  if ((command.walk || command.withoutExcluded) && !command.listFiles) {
+    throw UsageError{"--walk and --without-excluded shape the list of --files"};
+  }
   if (command.volumes.empty() && command.writers.empty()) {
     throw UsageError{"snapshot needs at least one --volume or --writer"};
   }
@@ -227,8 +236,17 @@ Parsed parseCommandLine(int argc, char** argv) {
     app.add_option("--record", command.record,
                    "Simulated service: write every call it received to FILE (JSON lines)");
   }
-  CLI::App* writers = app.add_subcommand("writers", "List the components of writers");
-  writers->add_option("--writer", texts.writers, "Writer class id, a GUID in braces")->required();
+  CLI::App* writers = app.add_subcommand(
+      "writers", "List the writers the service reports with their components, or those named");
+  writers->add_option("--writer", texts.writers,
+                      "Writer class id, a GUID in braces (repeatable; default: every writer)");
+  writers->footer(
+      "Without --writer the backup is prepared with nothing selected and whatever catalogue the "
+      "library then holds is listed. The library gathers the writers' metadata only for the "
+      "writers a backup selects, so that catalogue may be empty: the command then says so and "
+      "fails. Either way the library reports, per component, the writer's class id, the logical "
+      "path, name, type and whether it can be selected; never a writer's name, instance id or "
+      "state. `frostcap files --writer ID` lists a writer's files.");
   CLI::App* files =
       app.add_subcommand("files", "List the files of a writer's components and its exclusions");
   files->add_option("--writer", texts.writers, "Writer class id, a GUID in braces")->required();

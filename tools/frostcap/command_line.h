@@ -50,6 +50,8 @@ struct Command {
   bool systemProvider = false;
   bool listCatalogue = false;
   bool listFiles = false;
+  bool walk = false;             // --files: list what lies below listed directories
+  bool withoutExcluded = false;  // --files: leave out the files writers exclude
   bool addVolumes = true;
   std::vector<std::string> exec;  // the command after --exec, with its arguments
   ExitCodeRanges successCodes{{0, 0}};

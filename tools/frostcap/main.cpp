@@ -29,7 +29,7 @@ bool hostUsable(const Command& command, const HostSetup& host) {
               << (host.com.advice.empty() ? "" : "; " + host.com.advice) << '\n';
     return false;
   }
-  if (host.com.verdict != Verdict::kOk) {
+  if (host.com.verdict == Verdict::kProblem || host.com.verdict == Verdict::kCannotTell) {
     std::cerr << "frostcap: warning: " << host.com.finding << '\n';
   }
   return true;

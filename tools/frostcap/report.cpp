@@ -37,6 +37,22 @@ void Report::list(const char* key, const char* heading, const std::vector<std::s
   for (const std::string& entry : entries) std::cout << "  " << entry << '\n';
 }
 
+void Report::listing(const char* heading, const std::vector<ListedFile>& entries) {
+  nlohmann::json& listed = json_["listing"] = nlohmann::json::array();
+  for (const ListedFile& entry : entries) {
+    listed.push_back(
+        {{"path", entry.path},
+         {"copyPath", entry.copyPath.empty() ? nlohmann::json() : nlohmann::json(entry.copyPath)},
+         {"directory", entry.directory}});
+  }
+  if (json_output_) return;
+  std::cout << heading << ":" << (entries.empty() ? " none" : "") << '\n';
+  for (const ListedFile& entry : entries) {
+    const bool mark = entry.directory && entry.path.back() != '\\';
+    std::cout << "  " << entry.path << (mark ? "\\" : "") << '\n';
+  }
+}
+
 void Report::mountPaths(const std::vector<std::string>& paths) {
   json_["mountPaths"] = paths;
   if (json_output_) return;

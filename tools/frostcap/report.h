@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "listing.h"
 #include "session.h"
 
 namespace frostcap::cli {
@@ -20,6 +21,9 @@ class Report {
   void messages(const std::vector<std::string>& texts);
   void list(const char* key, const char* heading, const std::vector<std::string>& entries);
   void mountPaths(const std::vector<std::string>& paths);
+  // The files as a backup reads them, under "listing"; a directory is
+  // printed with a trailing backslash.
+  void listing(const char* heading, const std::vector<ListedFile>& entries);
   // The catalogue's lines: a heading per writer, a JSON record per component.
   void catalogue(const std::vector<std::string>& lines);
   // A line of the command's own on stderr, also kept in the document under

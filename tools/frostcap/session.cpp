@@ -49,6 +49,12 @@ auto Session::timed(const char* name, const char* progress, Call&& call) {
   const auto record = [&] {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     timings_.push_back({name, elapsed.count()});
+    // Each phase with its duration, on a line of its own that replaces the
+    // live one on a terminal.
+    if (reportPhases_ && progress != nullptr) {
+      std::fprintf(stderr, "%sfrostcap: %s: %.3f s\n", showProgress_ ? "\r\033[K" : "", progress,
+                   elapsed.count());
+    }
   };
   if constexpr (std::is_void_v<decltype(call())>) {
     call();
@@ -60,7 +66,8 @@ auto Session::timed(const char* name, const char* progress, Call&& call) {
   }
 }
 
-Session::Session(const Api& api, bool showProgress) : api_(api), showProgress_(showProgress) {
+Session::Session(const Api& api, bool showProgress, bool reportPhases)
+    : api_(api), showProgress_(showProgress), reportPhases_(reportPhases) {
   api_.library_init();
   handle_ = timed("frostcap_snapshot_new", nullptr, [&] { return api_.snapshot_new(); });
 }

@@ -23,7 +23,9 @@ struct Timing {
 
 class Session {
  public:
-  Session(const Api& api, bool showProgress);
+  // `showProgress`: a live line while a call blocks (on a terminal);
+  // `reportPhases`: a line per blocking call with its duration, on stderr.
+  Session(const Api& api, bool showProgress, bool reportPhases = false);
   ~Session();  // frees the handle with verdict 0 if free() was not called
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -63,6 +65,7 @@ class Session {
 
   const Api& api_;
   bool showProgress_;
+  bool reportPhases_;
   frostcap_snapshot* handle_ = nullptr;
   std::vector<Timing> timings_;
 };

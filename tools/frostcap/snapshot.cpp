@@ -88,7 +88,7 @@ class SnapshotRun {
  private:
   int attempt(Session& session, std::vector<std::string>& failure);
   bool addComponentVolumes(Session& session, int& exitCode);
-  void listFiles(Session& session);
+  void listFiles(Session& session, const std::vector<std::string>& mountPaths);
   int use(const std::vector<std::string>& mountPaths);
   int hold(const std::vector<std::string>& mountPaths);
   int exec(const std::vector<std::string>& mountPaths);
@@ -118,7 +118,7 @@ int SnapshotRun::run() {
   const Watchdog watchdog(command_.timeout, command_.grace);
   const auto start = std::chrono::steady_clock::now();
   for (int number = 1;; ++number) {
-    Session session(api_, stderrIsTerminal() && !command_.json);
+    Session session(api_, stderrIsTerminal() && !command_.json, !command_.json);
     if (!session.valid()) return kServiceFailed;
     std::vector<std::string> failure;
     const int exitCode = attempt(session, failure);
@@ -182,7 +182,7 @@ int SnapshotRun::attempt(Session& session, std::vector<std::string>& failure) {
     session.loadCatalogue();
     report_.catalogue(session.catalogue());
   }
-  if (command_.listFiles) listFiles(session);
+  if (command_.listFiles) listFiles(session, mountPaths);
   report_.messages(session.messages());
   if (interruption()) return interrupted("after the snapshot");
   return use(mountPaths);
@@ -222,14 +222,23 @@ bool SnapshotRun::onSnapshotVolume(const std::string& path) const {
 
 // A file that lies on no volume of the snapshot set was not read from a
 // shadow copy, so it is never listed as found inside them.
-void SnapshotRun::listFiles(Session& session) {
+void SnapshotRun::listFiles(Session& session, const std::vector<std::string>& mountPaths) {
   session.loadFiles();
   std::vector<std::string> inside, outside;
   for (std::string& file : session.files()) {
     (onSnapshotVolume(file) ? inside : outside).push_back(std::move(file));
   }
-  report_.list("files", "files (found inside the shadow copies)", inside);
-  report_.list("excluded", "excluded files", session.excludedFiles());
+  const std::vector<std::string> excluded = session.excludedFiles();
+  report_.set("files", inside);
+  ListingInput input{inside,
+                     {},
+                     volumes_,
+                     mountPaths,
+                     [this](const std::string& path) { return service_.hostPath(path); },
+                     command_.walk};
+  if (command_.withoutExcluded) input.excluded = excluded;
+  report_.listing("files (found inside the shadow copies)", makeListing(input));
+  report_.list("excluded", "excluded files", excluded);
   filesOutside_ = !outside.empty();
   if (filesOutside_) report_.list("outside", "files on no volume of the snapshot", outside);
   for (const std::string& file : outside) {

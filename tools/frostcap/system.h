@@ -15,7 +15,9 @@ namespace frostcap::cli {
 
 // One finding of `frostcap doctor`: what was found and, unless all is well,
 // what the operator can do about it.
-enum class Verdict { kOk, kProblem, kCannotTell };
+// kSkipped: the check does not apply here or was not tried; kCannotTell: it
+// was tried and found no answer. Neither fails doctor; both are named.
+enum class Verdict { kOk, kProblem, kCannotTell, kSkipped };
 struct Check {
   Check(std::string name, Verdict verdict = Verdict::kCannotTell, std::string finding = {},
         std::string advice = {})

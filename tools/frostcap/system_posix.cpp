@@ -72,7 +72,7 @@ std::optional<bool> canReadEverything() {
 
 // No COM here: the simulated service is a part of this process.
 HostSetup prepareHost() {
-  return {true, {"COM security", Verdict::kOk, "does not apply here: there is no COM", {}}};
+  return {true, {"COM security", Verdict::kSkipped, "does not apply here: there is no COM", {}}};
 }
 
 // The same questions as on Windows, in their POSIX sense; none of them stands
@@ -87,14 +87,19 @@ std::vector<Check> systemChecks() {
                                     ", not root; the simulated service needs no privilege",
                     {}});
   const std::optional<bool> readsEverything = canReadEverything();
-  checks.push_back({"backup privilege",
-                    Verdict::kOk,
-                    !readsEverything ? "does not apply here"
-                    : *readsEverything
-                        ? "CAP_DAC_READ_SEARCH is effective: every file can be read"
-                        : "CAP_DAC_READ_SEARCH is not effective: files this user may not read "
-                          "stay unreadable in the copies",
-                    {}});
+  if (!readsEverything) {
+    checks.push_back({"backup privilege", Verdict::kCannotTell,
+                      "/proc/self/status does not say which capabilities are effective"});
+  } else if (*readsEverything) {
+    checks.push_back({"backup privilege", Verdict::kOk,
+                      "CAP_DAC_READ_SEARCH is effective: every file can be read"});
+  } else {
+    checks.push_back({"backup privilege", Verdict::kProblem,
+                      "CAP_DAC_READ_SEARCH is not effective: files this user may not read stay "
+                      "unreadable in the copies",
+                      "run as root, or give the program the capability "
+                      "(setcap cap_dac_read_search+ep)"});
+  }
   utsname system{};
   ::uname(&system);
   const bool process64 = sizeof(void*) == 8;
@@ -103,7 +108,7 @@ std::vector<Check> systemChecks() {
        std::string(process64 ? "a 64-bit" : "a 32-bit") + " process on " + system.machine,
        process64 ? "" : "build frostcap for 64 bits"});
   checks.push_back({"shadow copy service",
-                    Verdict::kOk,
+                    Verdict::kSkipped,
                     "does not apply here: the service is simulated inside this process",
                     {}});
   return checks;

@@ -21,10 +21,12 @@ namespace Frostcap {
     delegate IntPtr NextText(SnapshotHandle snapshot, out UIntPtr length);
 
     readonly SnapshotHandle handle;
+    readonly IReadOnlyList<string> volumes;
     readonly IReadOnlyList<string> mountPaths;
 
-    Snapshot(SnapshotHandle handle) {
+    Snapshot(SnapshotHandle handle, IReadOnlyList<string> volumes) {
       this.handle = handle;
+      this.volumes = volumes;
       mountPaths = Drain(NativeMethods.frostcap_snapshot_getNextMountPath);
     }
 
@@ -72,7 +74,7 @@ namespace Frostcap {
             NativeMethods.frostcap_snapshot_perform_b(handle) != 0) {
           throw SnapshotException.FromMessages(Drain(handle, NativeMethods.frostcap_snapshot_getNextMessage));
         }
-        return new Snapshot(handle);
+        return new Snapshot(handle, volumeList);
       } catch {
         handle.Dispose();  // verdict 0
         throw;
@@ -111,6 +113,34 @@ namespace Frostcap {
     /// and named by their live paths.
     /// </summary>
     public IReadOnlyList<string> Files() => Inventory(excluded: false);
+
+    /// <summary>
+    /// The files of the chosen components with directories marked; with
+    /// exclude, less the files the writers exclude; with walk, each listed
+    /// directory followed by its contents inside the copy, all the way down
+    /// (the library lists one level per descriptor).
+    /// </summary>
+    public IReadOnlyList<ListedFile> Listing(bool exclude = false, bool walk = false) {
+      IReadOnlyList<string> exclusions;
+      var files = Inventory(out exclusions);
+      return Frostcap.Listing.Make(files, exclude ? exclusions : new string[0], volumes, MountPaths, Locate, walk);
+    }
+
+    /// <summary>
+    /// Where livePath lies inside this snapshot's copies; null when it lies
+    /// on none of its volumes.
+    /// </summary>
+    public string CopyPath(string livePath) => Frostcap.Listing.CopyPath(livePath, volumes, MountPaths);
+
+    // Over the simulated service a copy is a directory of this host; the real
+    // service's device paths are opened as they are.
+    static string Locate(string inside) {
+      try {
+        return Simulation.HostPath(inside) ?? inside;
+      } catch (InvalidOperationException) {
+        return inside;
+      }
+    }
 
     /// <summary>
     /// The files the writers exclude from the backup.
@@ -156,12 +186,18 @@ namespace Frostcap {
     }
 
     IReadOnlyList<string> Inventory(bool excluded) {
+      IReadOnlyList<string> exclusions;
+      var files = Inventory(out exclusions);
+      return excluded ? exclusions : files;
+    }
+
+    IReadOnlyList<string> Inventory(out IReadOnlyList<string> exclusions) {
       // Each listing rebuilds the files and appends to the exclusions: both
       // are drained so that the next listing starts afresh.
       NativeMethods.frostcap_snapshot_loadWriterFileInfo(Live());
       var files = Drain(NativeMethods.frostcap_snapshot_getNextWriterFileInfo);
-      var exclusions = Drain(NativeMethods.frostcap_snapshot_getNextWriterExcludedFileInfo);
-      return excluded ? exclusions : files;
+      exclusions = Drain(NativeMethods.frostcap_snapshot_getNextWriterExcludedFileInfo);
+      return files;
     }
 
     IReadOnlyList<string> Drain(NextText next) => Drain(Live(), next);

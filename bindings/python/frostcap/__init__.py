@@ -18,6 +18,7 @@ from ._com import backup_privilege_enabled
 from ._errors import Error, InvalidIdError, SnapshotError, status_class
 from ._library import Library, LibraryError
 from ._library import load as load_library
+from ._listing import ListedFile, copy_path
 from ._messages import TOKEN_TEXTS, render_message
 from ._snapshot import BACKUP_TYPES, CatalogueEntry, Component, Snapshot, is_network_path
 
@@ -25,6 +26,7 @@ __version__ = "0.1.0"
 
 __all__ = [
     "BACKUP_TYPES", "CatalogueEntry", "Component", "Error", "InvalidIdError", "Library",
-    "LibraryError", "Snapshot", "SnapshotError", "TOKEN_TEXTS", "backup_privilege_enabled",
-    "is_network_path", "load_library", "render_message", "status_class",
+    "LibraryError", "ListedFile", "Snapshot", "SnapshotError", "TOKEN_TEXTS",
+    "backup_privilege_enabled", "copy_path", "is_network_path", "load_library",
+    "render_message", "status_class",
 ]

@@ -2,13 +2,14 @@
 
 import atexit
 import json
+import os
 import threading
 import weakref
 from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import NamedTuple
 
-from . import _library
+from . import _library, _listing
 from ._errors import SnapshotError, check_id
 from ._library import to_units
 from ._messages import render_message
@@ -203,6 +204,27 @@ class Snapshot:
     def excluded_files(self):
         """The files the writers exclude from the backup."""
         return iter(self._inventory()[1])
+
+    def copy_path(self, live_path):
+        """Where `live_path` lies inside the shadow copy of its volume (None
+        when it lies on no volume of the snapshot)."""
+        with self._turn():
+            return _listing.copy_path(live_path, self._volumes, self._mount_paths)
+
+    def listing(self, exclude=False, walk=False):
+        """The files of the chosen components as ListedFile values, with
+        directories marked; with `exclude`, less the files the writers
+        exclude; with `walk`, each listed directory followed by its contents
+        inside the copy, all the way down (the library lists one level)."""
+        files, excluded = self._inventory()
+        return iter(_listing.listing(files, excluded if exclude else (), self._volumes,
+                                     self._mount_paths, self._locate, walk))
+
+    def _locate(self, inside):
+        # Over the simulated service a copy is a directory of this host; the
+        # real service's device paths are opened as they are.
+        found = self._lib.sim_hostPath(inside.encode("utf-8")) if self._lib.simulated else None
+        return os.fsdecode(found) if found is not None else inside
 
     def messages(self, raw=False):
         """The messages queued since the last call, in English, or with their
