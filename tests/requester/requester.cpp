@@ -56,13 +56,16 @@ void release(IVssWriterComponentsExt* object) {
   static_cast<IUnknown*>(reinterpret_cast<WriterComponentsLayout*>(object))->Release();
 }
 
-// An interface pointer, released at the end of its scope.
+// What owns something it frees at the end of its scope; never copied.
+struct Owner {
+  Owner() = default;
+  Owner(const Owner&) = delete;
+  Owner& operator=(const Owner&) = delete;
+};
+
 template <typename Interface>
-class Com {
+class Com : Owner {
  public:
-  Com() = default;
-  Com(const Com&) = delete;
-  Com& operator=(const Com&) = delete;
   ~Com() {
     if (object_ != nullptr) release(object_);
   }
@@ -74,11 +77,8 @@ class Com {
   Interface* object_ = nullptr;
 };
 
-class Bstr {
+class Bstr : Owner {
  public:
-  Bstr() = default;
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
   ~Bstr() { SysFreeString(text_); }
   BSTR* put() { return &text_; }
   std::wstring text() const { return text_ ? std::wstring(text_, SysStringLen(text_)) : L""; }
@@ -88,24 +88,20 @@ class Bstr {
 };
 
 // Snapshot properties the service filled in, freed by its own function.
-class FreeSnapshotProperties {
+class FreeSnapshotProperties : Owner {
  public:
   explicit FreeSnapshotProperties(VSS_SNAPSHOT_PROP& properties) : properties_(properties) {}
-  FreeSnapshotProperties(const FreeSnapshotProperties&) = delete;
-  FreeSnapshotProperties& operator=(const FreeSnapshotProperties&) = delete;
   ~FreeSnapshotProperties() { VssFreeSnapshotProperties(&properties_); }
 
  private:
   VSS_SNAPSHOT_PROP& properties_;
 };
 
-class ComponentInfo {
+class ComponentInfo : Owner {
  public:
   explicit ComponentInfo(IVssWMComponent* component) : component_(component) {
     check(component->GetComponentInfo(&info_), L"IVssWMComponent::GetComponentInfo");
   }
-  ComponentInfo(const ComponentInfo&) = delete;
-  ComponentInfo& operator=(const ComponentInfo&) = delete;
   ~ComponentInfo() { component_->FreeComponentInfo(info_); }
   const VSS_COMPONENTINFO* operator->() const { return info_; }
 
@@ -114,11 +110,9 @@ class ComponentInfo {
   PVSSCOMPONENTINFO info_ = nullptr;
 };
 
-class Handle {
+class Handle : Owner {
  public:
   explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
   ~Handle() { CloseHandle(handle_); }
   HANDLE get() const { return handle_; }
 
@@ -126,7 +120,7 @@ class Handle {
   HANDLE handle_;
 };
 
-class ComApartment {
+class ComApartment : Owner {
  public:
   ComApartment() {
     check(CoInitializeEx(nullptr, COINIT_MULTITHREADED), L"CoInitializeEx");
@@ -139,8 +133,6 @@ class ComApartment {
       throw Failure{L"CoInitializeSecurity", security};
     }
   }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
   ~ComApartment() { CoUninitialize(); }
 };
 
