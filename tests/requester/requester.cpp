@@ -436,7 +436,10 @@ int snapshot(LONG context, const Options& options) {
     VSS_SNAPSHOT_PROP properties{};
     check(vss->GetSnapshotProperties(copy, &properties), L"GetSnapshotProperties");
     const FreeSnapshotProperties free(properties);
-    const std::wstring device = properties.m_pwszSnapshotDeviceObject;
+    // A provider may map no device; such a copy cannot be read.
+    const std::wstring device =
+        properties.m_pwszSnapshotDeviceObject ? properties.m_pwszSnapshotDeviceObject : L"";
+    if (device.empty()) throw Failure{L"the new copy has no device path", S_OK};
     wprintf(L"copy %ls of %ls at %ls\n", text(copy).c_str(), properties.m_pwszOriginalVolumeName,
             device.c_str());
     if (!listCopies(vss.get(), copy)) throw Failure{L"Query does not list the new copy", S_OK};
