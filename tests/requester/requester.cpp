@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,15 +88,13 @@ class Bstr : Owner {
   BSTR text_ = nullptr;
 };
 
-// Snapshot properties the service filled in, freed by its own function.
-class FreeSnapshotProperties : Owner {
- public:
-  explicit FreeSnapshotProperties(VSS_SNAPSHOT_PROP& properties) : properties_(properties) {}
-  ~FreeSnapshotProperties() { VssFreeSnapshotProperties(&properties_); }
-
- private:
-  VSS_SNAPSHOT_PROP& properties_;
+// Snapshot properties the service filled in, their strings freed by its own
+// function; and a handle of the system's.
+struct FreeStrings {
+  void operator()(VSS_SNAPSHOT_PROP* properties) const { VssFreeSnapshotProperties(properties); }
 };
+using SnapshotStrings = std::unique_ptr<VSS_SNAPSHOT_PROP, FreeStrings>;
+using Handle = std::unique_ptr<void, decltype(&CloseHandle)>;
 
 class ComponentInfo : Owner {
  public:
@@ -108,16 +107,6 @@ class ComponentInfo : Owner {
  private:
   IVssWMComponent* component_;
   PVSSCOMPONENTINFO info_ = nullptr;
-};
-
-class Handle : Owner {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() { CloseHandle(handle_); }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
 };
 
 class ComApartment : Owner {
@@ -332,7 +321,7 @@ bool listCopies(IVssBackupComponents* vss, const VSS_ID& wanted) {
     check(copies->Next(1, &object, &fetched), L"IVssEnumObject::Next");
     if (fetched == 0) break;
     VSS_SNAPSHOT_PROP& copy = object.Obj.Snap;
-    const FreeSnapshotProperties free(copy);
+    const SnapshotStrings strings(&copy);
     wprintf(L"listed %ls of %ls on %ls at %ls attributes 0x%lx\n", text(copy.m_SnapshotId).c_str(),
             text(copy.m_SnapshotSetId).c_str(), copy.m_pwszOriginalVolumeName,
             copy.m_pwszSnapshotDeviceObject, copy.m_lSnapshotAttributes);
@@ -371,7 +360,7 @@ DWORD runWhileHeld(std::wstring line, const std::wstring& device) {
                       &started)) {
     throw Failure{L"CreateProcessW(" + line + L")", HRESULT_FROM_WIN32(GetLastError())};
   }
-  const Handle process(started.hProcess), thread(started.hThread);
+  const Handle process(started.hProcess, CloseHandle), thread(started.hThread, CloseHandle);
   WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 1;
   GetExitCodeProcess(process.get(), &code);
@@ -435,7 +424,7 @@ int snapshot(LONG context, const Options& options) {
 
     VSS_SNAPSHOT_PROP properties{};
     check(vss->GetSnapshotProperties(copy, &properties), L"GetSnapshotProperties");
-    const FreeSnapshotProperties free(properties);
+    const SnapshotStrings strings(&properties);
     // A provider may map no device; such a copy cannot be read.
     const std::wstring device =
         properties.m_pwszSnapshotDeviceObject ? properties.m_pwszSnapshotDeviceObject : L"";
