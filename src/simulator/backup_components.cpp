@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "simulator/documents.h"
 #include "simulator/rules.h"
 #include "simulator/shadow_copy.h"
 #include "simulator/volume_names.h"
@@ -20,15 +21,47 @@ namespace {
 
 constexpr Status code(std::uint32_t value) { return static_cast<Status>(value); }
 
-constexpr Status kObjectNotFound = code(0x80042308);      // VSS_E_OBJECT_NOT_FOUND
-constexpr Status kAlreadyExists = code(0x8004230D);       // VSS_E_OBJECT_ALREADY_EXISTS
-constexpr Status kProviderError = code(0x8004230F);       // VSS_E_UNEXPECTED_PROVIDER_ERROR
-constexpr Status kUnsupportedContext = code(0x8004231B);  // VSS_E_UNSUPPORTED_CONTEXT
-constexpr Status kInvalidArgument = code(0x80070057);     // E_INVALIDARG
+constexpr Status kObjectNotFound = code(0x80042308);  // VSS_E_OBJECT_NOT_FOUND
+constexpr Status kAlreadyExists = code(0x8004230D);   // VSS_E_OBJECT_ALREADY_EXISTS
+constexpr Status kProviderError = code(0x8004230F);   // VSS_E_UNEXPECTED_PROVIDER_ERROR
+constexpr Status kVolumeNotSupportedByProvider = code(0x8004230E);
+constexpr Status kInvalidArgument = code(0x80070057);  // E_INVALIDARG
+constexpr Status kInvalidDocument = code(0x80042311);  // VSS_E_INVALID_XML_DOCUMENT
 
-constexpr std::int32_t kPersistentAttribute = 0x01;  // VSS_VOLSNAP_ATTR_PERSISTENT
-constexpr std::int32_t kNoWritersAttribute = 0x10;   // VSS_VOLSNAP_ATTR_NO_WRITERS
-constexpr std::uint32_t kLastBackupType = 6;         // VSS_BT_OTHER
+constexpr std::int32_t kNoWritersAttribute = 0x10;      // VSS_VOLSNAP_ATTR_NO_WRITERS
+constexpr std::int32_t kTransportableAttribute = 0x20;  // VSS_VOLSNAP_ATTR_TRANSPORTABLE
+constexpr std::int32_t kAllContexts = -1;               // VSS_CTX_ALL
+constexpr std::uint32_t kLastBackupType = 6;            // VSS_BT_OTHER
+constexpr std::size_t kMaxVolumesPerSet = 64;
+constexpr std::uint32_t kObjectNone = 1;         // VSS_OBJECT_NONE
+constexpr std::uint32_t kObjectSnapshotSet = 2;  // VSS_OBJECT_SNAPSHOT_SET
+constexpr std::uint32_t kObjectSnapshot = 3;     // VSS_OBJECT_SNAPSHOT
+constexpr std::uint32_t kObjectProvider = 4;     // VSS_OBJECT_PROVIDER
+
+// The contexts SetContext takes: VSS_CTX_BACKUP, _FILE_SHARE_BACKUP,
+// _NAS_ROLLBACK, _APP_ROLLBACK, _CLIENT_ACCESSIBLE, _CLIENT_ACCESSIBLE_WRITERS
+// and _ALL, the first six optionally with the attributes a requester may add
+// (transportable, rollback recovery, TxF recovery).
+bool isContext(std::int32_t context) {
+  constexpr std::int32_t kAddable = kTransportableAttribute | 0x800000 | 0x2000000;
+  if (context == kAllContexts) return true;
+  switch (context & ~kAddable) {
+    case 0x00:
+    case 0x10:
+    case 0x19:
+    case 0x09:
+    case 0x1D:
+    case 0x0D:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Where an object of VSS_CTX_ALL sees every copy, others see their context's.
+bool inContext(std::int32_t context, const SnapshotProperties& copy) {
+  return context == kAllContexts || copy.context == context;
+}
 
 std::string text(std::u16string_view value) { return recordText(value); }
 std::string text(const vss::Guid& value) { return recordText(value); }
@@ -49,11 +82,11 @@ struct AddedComponent {
   bool operator==(const AddedComponent&) const = default;
 };
 
+// A volume of the object's set; once taken, the copy belongs to the service's
+// store, where DeleteSnapshots may end it before the object goes.
 struct SnapshotEntry {
   vss::Guid id;
   const Volume* volume = nullptr;
-  std::u16string device;             // set once the copy exists
-  std::unique_ptr<ShadowCopy> copy;  // none for a volume without files
   bool taken = false;
 };
 
@@ -84,6 +117,43 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     initialized_ = true;
     return status;
   }
+  Status initializeFromDocument(const std::u16string& document) override {
+    const std::string call = "InitializeForBackup";
+    const Status status = state_->enter(call, "document");
+    if (failed(status)) return status;
+    if (initialized_) return state_->breach(call, rules::kInitializeOnce);
+    const std::optional<BackupDocument> backup = readBackupComponentsDocument(document);
+    if (!backup) return kInvalidDocument;
+    initialized_ = true;
+    backupState_ = {backup->selectComponents, backup->bootable, backup->backupType,
+                    backup->partialFileSupport};
+    backupStateSet_ = true;
+    context_ = backup->context;
+    for (const DocumentComponent& c : backup->components) {
+      added_.push_back({c.instanceId, c.classId, c.type, c.logicalPath, c.name});
+    }
+    return status;
+  }
+  Status saveAsXml(std::u16string& document) override {
+    const std::string call = "SaveAsXML";
+    Status status = state_->enter(call);
+    if (failed(status) || failed(status = usable(call))) return status;
+    BackupDocument backup{backupState_.selectComponents,
+                          backupState_.bootable,
+                          backupState_.type,
+                          backupState_.partial,
+                          context_,
+                          std::nullopt,
+                          {},
+                          {}};
+    if (setStarted_) backup.snapshotSetId = setId_;
+    for (const SnapshotEntry& snapshot : snapshots_) backup.snapshotIds.push_back(snapshot.id);
+    for (const AddedComponent& c : added_) {
+      backup.components.push_back({c.instanceId, c.classId, c.type, c.logicalPath, c.name});
+    }
+    document = backupComponentsDocument(backup);
+    return status;
+  }
   Status setBackupState(bool selectComponents, bool bootable, std::uint32_t type,
                         bool partial) override {
     const std::string call = "SetBackupState";
@@ -91,9 +161,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
                                             std::to_string(type) + "," + flag(partial));
     if (failed(status) || failed(status = usable(call))) return status;
     if (type > kLastBackupType) return kInvalidArgument;
-    // The documented order sets the context first; nothing says the other
-    // order is refused.
-    if (!contextSet_) state_->assume(call, "accepted before SetContext");
+    backupState_ = {selectComponents, bootable, type, partial};
     backupStateSet_ = true;
     return status;
   }
@@ -102,12 +170,19 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     Status status = state_->enter(call, std::to_string(context));
     if (failed(status) || failed(status = usable(call))) return status;
     if (contextSet_) return state_->breach(call, rules::kContextOnce);
-    // Persistent copies would outlive the simulation; only backup contexts,
-    // whose copies end with the backup, are offered.
-    if ((context & kPersistentAttribute) != 0) return kUnsupportedContext;
+    if (!isContext(context)) return kInvalidArgument;
+    // The documented order sets the context first; nothing says the other
+    // order is refused. Without SetContext the context is VSS_CTX_BACKUP.
+    if (backupStateSet_) state_->assume(call, "accepted after SetBackupState");
     context_ = context;
     contextSet_ = true;
     return status;
+  }
+  Status disableWriterClasses(const std::vector<vss::Guid>& classIds) override {
+    return excludeWriters("DisableWriterClasses", classIds, disabledClasses_);
+  }
+  Status disableWriterInstances(const std::vector<vss::Guid>& instanceIds) override {
+    return excludeWriters("DisableWriterInstances", instanceIds, disabledInstances_);
   }
   Status enableWriterClasses(const std::vector<vss::Guid>& classIds) override {
     const std::string call = "EnableWriterClasses";
@@ -196,8 +271,9 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     Status status = state_->enter(call);
     if (failed(status) || failed(status = usable(call))) return status;
     if (setStarted_) return state_->breach(call, rules::kOneSet);
+    if (context_ == kAllContexts) return state_->breach(call, rules::kNoSetInAllContexts);
     setStarted_ = true;
-    snapshotSetId = state_->newIdentifier();
+    snapshotSetId = setId_ = state_->newIdentifier();
     return status;
   }
   Status addToSnapshotSet(const std::u16string& volumePath, const vss::Guid& providerId,
@@ -207,17 +283,18 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (failed(status) || failed(status = usable(call))) return status;
     if (!setStarted_) return state_->breach(call, rules::kSetStarted);
     if (snapshotRequested_) return state_->breach(call, rules::kSetOpen);
-    const std::u16string key = volumeKey(volumePath);
-    const auto& volumes = state_->scenario().volumes;
-    const auto volume = std::find_if(volumes.begin(), volumes.end(),
-                                     [&](const Volume& v) { return volumeKey(v.name) == key; });
-    if (volume == volumes.end()) return kObjectNotFound;
+    if (!hasVolumeNameForm(volumePath)) return state_->breach(call, rules::kVolumeNameForm);
+    const Volume* volume = state_->findVolume(volumePath);
+    if (volume == nullptr) return kObjectNotFound;
     if (std::any_of(snapshots_.begin(), snapshots_.end(),
-                    [&](const SnapshotEntry& s) { return s.volume == &*volume; })) {
+                    [&](const SnapshotEntry& s) { return s.volume == volume; })) {
       return kAlreadyExists;
     }
+    if (snapshots_.size() == kMaxVolumesPerSet) return state_->breach(call, rules::kVolumesPerSet);
+    // The system's provider makes no transportable copies.
+    if ((context_ & kTransportableAttribute) != 0) return kVolumeNotSupportedByProvider;
     snapshotId = state_->newIdentifier();
-    snapshots_.push_back({snapshotId, &*volume, {}, nullptr});
+    snapshots_.push_back({snapshotId, volume, false});
     return status;
   }
   Status prepareForBackup(std::unique_ptr<vss::Async>& async) override {
@@ -227,6 +304,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
           if (!writersTakePart()) return state_->breach(call, rules::kWritersInContext);
           if (!backupStateSet_) return state_->breach(call, rules::kBackupStateFirst);
           if (!setStarted_) return state_->breach(call, rules::kSetStarted);
+          assumeWritersUngathered(call);
           prepareRequested_ = true;
           return Status{0};
         },
@@ -241,21 +319,72 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
           if (writersTakePart() && !progress_->prepared) {
             return state_->breach(call, rules::kPreparedFirst);
           }
+          assumeWritersUngathered(call);
           snapshotRequested_ = true;
           return Status{0};
         },
         [&] { return takeCopies(); }, [](Progress& progress) { progress.setTaken = true; });
   }
   Status getSnapshotProperties(const vss::Guid& snapshotId, std::u16string& device) override {
+    SnapshotProperties properties;
+    const Status status = snapshotProperties(snapshotId, properties);
+    if (!failed(status)) device = properties.device;
+    return status;
+  }
+  Status snapshotProperties(const vss::Guid& snapshotId, SnapshotProperties& properties) override {
     const std::string call = "GetSnapshotProperties";
     Status status = state_->enter(call, text(snapshotId));
     if (failed(status) || failed(status = usable(call))) return status;
-    const auto snapshot = std::find_if(snapshots_.begin(), snapshots_.end(),
-                                       [&](const SnapshotEntry& s) { return s.id == snapshotId; });
-    if (snapshot == snapshots_.end() || !progress_->setTaken || !snapshot->taken) {
-      return kObjectNotFound;
+    // A copy of this object's own set exists once the set has been waited for.
+    const auto own = std::find_if(snapshots_.begin(), snapshots_.end(),
+                                  [&](const SnapshotEntry& s) { return s.id == snapshotId; });
+    if (own != snapshots_.end() && (!progress_->setTaken || !own->taken)) return kObjectNotFound;
+    const std::optional<SnapshotProperties> found = state_->snapshots().find(snapshotId);
+    if (!found || (own == snapshots_.end() && !inContext(context_, *found))) return kObjectNotFound;
+    properties = *found;
+    return status;
+  }
+  Status query(const vss::Guid& queriedId, std::uint32_t queriedType, std::uint32_t returnedType,
+               std::vector<SnapshotProperties>& snapshots) override {
+    const std::string call = "Query";
+    Status status = state_->enter(call, text(queriedId) + "," + std::to_string(queriedType) + "," +
+                                            std::to_string(returnedType));
+    if (failed(status) || failed(status = usable(call))) return status;
+    if (queriedId != vss::Guid{} || queriedType != kObjectNone ||
+        (returnedType != kObjectSnapshot && returnedType != kObjectProvider)) {
+      return kInvalidArgument;
     }
-    device = snapshot->device;
+    if (returnedType == kObjectProvider) return status;
+    for (SnapshotProperties& copy : state_->snapshots().list()) {
+      if (inContext(context_, copy)) snapshots.push_back(std::move(copy));
+    }
+    return status;
+  }
+  Status deleteSnapshots(const vss::Guid& id, std::uint32_t type, bool force, std::int32_t& deleted,
+                         vss::Guid& notDeleted) override {
+    const std::string call = "DeleteSnapshots";
+    Status status = state_->enter(call, text(id) + "," + std::to_string(type) + "," + flag(force));
+    if (failed(status) || failed(status = usable(call))) return status;
+    deleted = 0;
+    notDeleted = {};
+    if (type != kObjectSnapshotSet && type != kObjectSnapshot) return kInvalidArgument;
+    for (const SnapshotProperties& copy : state_->snapshots().list()) {
+      if (!inContext(context_, copy) || (type == kObjectSnapshotSet ? copy.setId : copy.id) != id) {
+        continue;
+      }
+      if (state_->snapshots().remove(copy.id)) state_->removeShadowCopy(copy.device);
+      ++deleted;
+    }
+    return deleted == 0 ? kObjectNotFound : status;
+  }
+  Status isVolumeSupported(const vss::Guid& providerId, const std::u16string& volume,
+                           bool& supported) override {
+    const std::string call = "IsVolumeSupported";
+    Status status = state_->enter(call, text(volume) + "," + text(providerId));
+    if (failed(status) || failed(status = usable(call))) return status;
+    if (!hasVolumeNameForm(volume)) return state_->breach(call, rules::kVolumeNameForm);
+    if (state_->findVolume(volume) == nullptr) return kObjectNotFound;
+    supported = (context_ & kTransportableAttribute) == 0;
     return status;
   }
   Status gatherWriterStatus(std::unique_ptr<vss::Async>& async) override {
@@ -326,6 +455,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "AbortBackup";
     Status status = state_->enter(call);
     if (failed(status) || failed(status = usable(call))) return status;
+    // Copies already made end, unless persistent.
     removeCopies();
     aborted_ = true;
     return status;
@@ -349,11 +479,43 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     return state_->breach(call, rules::kStatusGathered);
   }
   bool writersTakePart() const { return (context_ & kNoWritersAttribute) == 0; }
+  bool persistent() const {
+    return context_ != kAllContexts && (context_ & kPersistentAttribute) != 0;
+  }
 
+  // Writers would take part but were never asked for their metadata. The
+  // documentation says the call fails; requesters that image whole volumes,
+  // widely deployed, make it and succeed, so the model accepts it.
+  void assumeWritersUngathered(const std::string& call) {
+    if (!writersTakePart() || metadataRequested_) return;
+    state_->assume(call,
+                   "accepted in a context with writers without GatherWriterMetadata, which "
+                   "https://learn.microsoft.com/windows/win32/vss/shadow-copy-creation-details "
+                   "says fails; deployed imaging requesters make this call");
+  }
+
+  // DisableWriterClasses and DisableWriterInstances: writers left out of the
+  // metadata, as long as it has not been gathered yet.
+  Status excludeWriters(const std::string& call, const std::vector<vss::Guid>& ids,
+                        std::vector<vss::Guid>& excluded) {
+    std::string arguments;
+    for (const vss::Guid& id : ids) arguments += (arguments.empty() ? "" : ",") + text(id);
+    Status status = state_->enter(call, arguments);
+    if (failed(status) || failed(status = usable(call))) return status;
+    if (ids.empty()) return kInvalidArgument;
+    if (metadataRequested_) return status;
+    excluded.insert(excluded.end(), ids.begin(), ids.end());
+    return status;
+  }
+
+  // The object's copies end with it, unless persistent; so do they when the
+  // backup is aborted.
   void removeCopies() {
+    if (persistent()) return;
     for (SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.copy) state_->removeShadowCopy(snapshot.device);
-      snapshot.copy.reset();
+      if (!snapshot.taken) continue;
+      const std::optional<SnapshotProperties> copy = state_->snapshots().find(snapshot.id);
+      if (copy && state_->snapshots().remove(snapshot.id)) state_->removeShadowCopy(copy->device);
     }
   }
 
@@ -381,32 +543,46 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     return status;
   }
 
-  // Copies every volume of the set; all or nothing.
+  // Copies every volume of the set; all or nothing. The copies then belong
+  // to the service's store.
   Status takeCopies() {
+    std::vector<std::pair<SnapshotProperties, std::unique_ptr<ShadowCopy>>> made;
     try {
+      const std::int64_t created = timestampNow();
       for (SnapshotEntry& snapshot : snapshots_) {
         const int number = state_->nextShadowCopyNumber();
+        std::unique_ptr<ShadowCopy> copy;
         // A volume without files has a shadow copy in name only.
         if (!snapshot.volume->directory.empty()) {
-          snapshot.copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
+          copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
         }
-        snapshot.device = snapshot.volume->device.value_or(
-            snapshot.copy ? snapshot.copy->deviceName() : shadowCopyDeviceName(number));
-        snapshot.taken = true;
+        SnapshotProperties properties;
+        properties.id = snapshot.id;
+        properties.setId = setId_;
+        properties.context = context_;
+        properties.attributes = context_;
+        properties.setCount = static_cast<std::int32_t>(snapshots_.size());
+        properties.volumeName = state_->volumeGuidPath(*snapshot.volume);
+        properties.device = snapshot.volume->device.value_or(copy ? copy->deviceName()
+                                                                  : shadowCopyDeviceName(number));
+        properties.created = created;
+        if (copy) properties.directory = copy->directory();
+        made.emplace_back(std::move(properties), std::move(copy));
+      }
+      for (auto& [properties, copy] : made) {
+        const std::filesystem::path directory = properties.directory;
+        state_->snapshots().add(properties, std::move(copy));
+        if (!directory.empty()) state_->addShadowCopy(properties.device, directory);
       }
     } catch (const std::exception& error) {
-      removeCopies();
-      for (SnapshotEntry& snapshot : snapshots_) {
-        snapshot.device.clear();
-        snapshot.taken = false;
+      for (const auto& [properties, copy] : made) {
+        if (state_->snapshots().remove(properties.id)) state_->removeShadowCopy(properties.device);
       }
       state_->note("DoSnapshotSet.Result",
                    outcomeText("DoSnapshotSet", kProviderError, error.what()));
       return kProviderError;
     }
-    for (const SnapshotEntry& snapshot : snapshots_) {
-      if (snapshot.copy) state_->addShadowCopy(snapshot.device, snapshot.copy->directory());
-    }
+    for (SnapshotEntry& snapshot : snapshots_) snapshot.taken = true;
     return Status{0};
   }
 
@@ -416,11 +592,15 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   std::vector<const WriterSpec*> reportedWriters() const {
     std::vector<const WriterSpec*> writers;
     if (!writersTakePart()) return writers;
+    const auto among = [](const std::vector<vss::Guid>& ids, const vss::Guid& id) {
+      return std::find(ids.begin(), ids.end(), id) != ids.end();
+    };
     for (const WriterSpec& writer : state_->scenario().writers) {
-      if (!enabledClasses_ || std::find(enabledClasses_->begin(), enabledClasses_->end(),
-                                        writer.classId) != enabledClasses_->end()) {
-        writers.push_back(&writer);
+      if (enabledClasses_ && !among(*enabledClasses_, writer.classId)) continue;
+      if (among(disabledClasses_, writer.classId) || among(disabledInstances_, writer.instanceId)) {
+        continue;
       }
+      writers.push_back(&writer);
     }
     return writers;
   }
@@ -479,7 +659,17 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   bool contextSet_ = false;
   std::int32_t context_ = 0;  // VSS_CTX_BACKUP until set
   bool backupStateSet_ = false;
+  struct BackupState {
+    bool selectComponents = false;
+    bool bootable = false;
+    std::uint32_t type = 0;
+    bool partial = false;
+  };
+  BackupState backupState_;
   std::optional<std::vector<vss::Guid>> enabledClasses_;
+  std::vector<vss::Guid> disabledClasses_;
+  std::vector<vss::Guid> disabledInstances_;
+  vss::Guid setId_;
   bool metadataRequested_ = false;
   std::vector<AddedComponent> added_;
   bool setStarted_ = false;

@@ -29,6 +29,9 @@ namespace rules {
 constexpr Status kBadState = static_cast<Status>(0x80042301);  // VSS_E_BAD_STATE
 constexpr Status kSetInProgress =
     static_cast<Status>(0x80042316);  // VSS_E_SNAPSHOT_SET_IN_PROGRESS
+constexpr Status kVolumeNotFound = static_cast<Status>(0x80042308);  // VSS_E_OBJECT_NOT_FOUND
+constexpr Status kVolumesReached =
+    static_cast<Status>(0x80042312);  // VSS_E_MAXIMUM_NUMBER_OF_VOLUMES_REACHED
 
 #define FROSTCAP_VSS_PAGE(method)                           \
   "https://learn.microsoft.com/windows/win32/api/vsbackup/" \
@@ -86,6 +89,16 @@ inline constexpr Rule kStatusGathered{"writer status gathered and waited for", k
 // Nothing goes on after AbortBackup.
 inline constexpr Rule kNotAborted{"no call after AbortBackup", kBadState,
                                   FROSTCAP_VSS_PAGE("abortbackup")};
+// A volume is named with its trailing backslash: "C:" names no volume.
+inline constexpr Rule kVolumeNameForm{"volume name with its trailing backslash", kVolumeNotFound,
+                                      FROSTCAP_VSS_PAGE("addtosnapshotset")};
+// A set holds at most 64 volumes.
+inline constexpr Rule kVolumesPerSet{"at most 64 volumes per snapshot set", kVolumesReached,
+                                     FROSTCAP_VSS_PAGE("addtosnapshotset")};
+// VSS_CTX_ALL serves queries and deletion, never a new snapshot set.
+inline constexpr Rule kNoSetInAllContexts{
+    "no snapshot set in VSS_CTX_ALL", kBadState,
+    "https://learn.microsoft.com/windows/win32/api/vss/ne-vss-vss_snapshot_context"};
 
 #undef FROSTCAP_VSS_PAGE
 

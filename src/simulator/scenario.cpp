@@ -22,12 +22,23 @@
 //   writer       classId, instanceId (required GUIDs, instance ids distinct),
 //                name (required), status = 0 (the failure GetWriterStatus
 //                reports), state = 1, or 8 when status is a failure,
-//                components, excludes (FILEs), failedComponents
+//                components, excludes (FILEs), failedComponents,
+//                restoreMethod (none: GetRestoreMethod answers S_FALSE),
+//                alternateLocations (FILEs, each with its alternateLocation:
+//                the writer's alternate location mappings), backupSchema = 0
+//                (the VSS_BACKUP_SCHEMA flags GetBackupSchema reports)
+//   restore      method (required): "restoreIfNotThere",
+//   method       "restoreIfCanReplace", "stopRestoreStart", "restoreToAlternateLocation",
+//                "restoreAtReboot", "restoreAtRebootIfCannotReplace", "custom",
+//                "restoreStopStart" or a VSS_RESTOREMETHOD_ENUM number; service = "",
+//                userProcedure = "", writerRestore = "never": "never", "ifReplaceFails",
+//                "always" or a number; rebootRequired = false
 //   component    type (required): "database", "filegroup" or a number;
 //                logicalPath = "", name (required), selectable = true,
 //                files, databases, logs (FILEs)
 //   FILE         path (required): text, or null for a descriptor without one;
-//                filespec (required), recursive = false
+//                filespec (required), recursive = false, alternateLocation = ""
+//                (what its GetAlternateLocation reports)
 //   failed       name (required), status = 0, applicationStatus = 0,
 //   component    message = "": what GetFailure reports for that component
 //   fault        call (required): an operation such as "AddComponent", or
@@ -109,7 +120,18 @@ constexpr std::array kSynchronousCalls = {"CreateVssBackupComponents",
                                           "GetComponentName",
                                           "QueryInterface",
                                           "GetFailure",
-                                          "AbortBackup"};
+                                          "AbortBackup",
+                                          "DisableWriterClasses",
+                                          "DisableWriterInstances",
+                                          "Query",
+                                          "DeleteSnapshots",
+                                          "IsVolumeSupported",
+                                          "IsVolumeSnapshotted",
+                                          "GetRestoreMethod",
+                                          "GetAlternateLocationMapping",
+                                          "GetBackupSchema",
+                                          "GetAlternateLocation",
+                                          "GetBackupTypeMask"};
 constexpr std::array kAsynchronousCalls = {"GatherWriterMetadata", "PrepareForBackup",
                                            "DoSnapshotSet", "GatherWriterStatus", "BackupComplete"};
 constexpr std::array kAsynchronousParts = {"", ".Wait", ".QueryStatus", ".Result"};
@@ -274,13 +296,51 @@ std::vector<T> readList(const Node& parent, const char* key, const std::string& 
 }
 
 FileSpec readFile(const Node& node) {
-  node.expectObject({"path", "filespec", "recursive"});
+  node.expectObject({"path", "filespec", "recursive", "alternateLocation"});
   FileSpec file;
   const Node path = node.required("path", "a string or null");
   if (!path.value().is_null()) file.path = path.text("a string or null");
   file.filespec = node.required("filespec", "a string").text();
   if (const auto recursive = node.member("recursive")) file.recursive = recursive->flag();
+  if (const auto location = node.member("alternateLocation")) {
+    file.alternateLocation = location->text();
+  }
   return file;
+}
+
+// A number, or one of `names` standing for 1, 2, ...
+std::uint32_t readEnumeration(const Node& node, std::initializer_list<const char*> names,
+                              const std::string& expected) {
+  if (!node.value().is_string()) {
+    return static_cast<std::uint32_t>(
+        node.unsignedNumber(0, std::numeric_limits<std::uint32_t>::max(), expected));
+  }
+  std::uint32_t value = 1;
+  for (const char* name : names) {
+    if (node.value() == name) return value;
+    ++value;
+  }
+  node.fail(expected);
+}
+
+RestoreMethodSpec readRestoreMethod(const Node& node) {
+  node.expectObject({"method", "service", "userProcedure", "writerRestore", "rebootRequired"});
+  RestoreMethodSpec method;
+  constexpr const char* kMethodExpected = "a restore method name or number";
+  method.method = readEnumeration(
+      node.required("method", kMethodExpected),
+      {"restoreIfNotThere", "restoreIfCanReplace", "stopRestoreStart", "restoreToAlternateLocation",
+       "restoreAtReboot", "restoreAtRebootIfCannotReplace", "custom", "restoreStopStart"},
+      kMethodExpected);
+  if (const auto service = node.member("service")) method.service = service->text();
+  if (const auto procedure = node.member("userProcedure")) method.userProcedure = procedure->text();
+  method.writerRestore = 1;  // VSS_WRE_NEVER
+  if (const auto restore = node.member("writerRestore")) {
+    method.writerRestore = readEnumeration(*restore, {"never", "ifReplaceFails", "always"},
+                                           "\"never\", \"ifReplaceFails\", \"always\" or a number");
+  }
+  if (const auto reboot = node.member("rebootRequired")) method.rebootRequired = reboot->flag();
+  return method;
 }
 
 std::vector<FileSpec> readFiles(const Node& parent, const char* key) {
@@ -330,7 +390,7 @@ FailedComponentSpec readFailedComponent(const Node& node) {
 
 WriterSpec readWriter(const Node& node) {
   node.expectObject({"classId", "instanceId", "name", "status", "state", "components", "excludes",
-                     "failedComponents"});
+                     "failedComponents", "restoreMethod", "alternateLocations", "backupSchema"});
   WriterSpec writer;
   writer.classId = node.required("classId", kGuidExample).guid();
   writer.instanceId = node.required("instanceId", kGuidExample).guid();
@@ -345,6 +405,13 @@ WriterSpec readWriter(const Node& node) {
   writer.excludes = readFiles(node, "excludes");
   writer.failedComponents = readList<FailedComponentSpec>(node, "failedComponents",
                                                           "failed components", readFailedComponent);
+  if (const auto method = node.member("restoreMethod"))
+    writer.restoreMethod = readRestoreMethod(*method);
+  writer.alternateLocations = readFiles(node, "alternateLocations");
+  if (const auto schema = node.member("backupSchema")) {
+    writer.backupSchema = static_cast<std::uint32_t>(schema->unsignedNumber(
+        0, std::numeric_limits<std::uint32_t>::max(), "VSS_BACKUP_SCHEMA flags as a number"));
+  }
   return writer;
 }
 

@@ -21,6 +21,16 @@ struct FileSpec {
   std::optional<std::u16string> path;  // nothing: a descriptor without a path
   std::u16string filespec;
   bool recursive = false;
+  std::u16string alternateLocation;  // where the files go at restore, if elsewhere
+};
+
+// How a writer's data is restored (IVssExamineWriterMetadata::GetRestoreMethod).
+struct RestoreMethodSpec {
+  std::uint32_t method = 0;         // VSS_RESTOREMETHOD_ENUM
+  std::u16string service;           // the service to stop, for VSS_RME_STOP_RESTORE_START
+  std::u16string userProcedure;     // what the user must do, for VSS_RME_CUSTOM
+  std::uint32_t writerRestore = 0;  // VSS_WRITERRESTORE_ENUM
+  bool rebootRequired = false;
 };
 
 struct ComponentSpec {
@@ -48,6 +58,9 @@ struct WriterSpec {
   std::vector<ComponentSpec> components;
   std::vector<FileSpec> excludes;
   std::vector<FailedComponentSpec> failedComponents;
+  std::optional<RestoreMethodSpec> restoreMethod;  // nothing: the writer declares none
+  std::vector<FileSpec> alternateLocations;        // the alternate location mappings
+  std::uint32_t backupSchema = 0;                  // VSS_BACKUP_SCHEMA flags
 };
 
 // What a planned call does instead of answering: for the library's own tests,

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/platform.h"
+#include "simulator/shadow_copy.h"
 #include "simulator/volume_names.h"
 
 namespace frostcap::simulator {
@@ -24,6 +25,29 @@ fs::path relativeHostPath(std::u16string_view rest) {
 
 ServiceState::ServiceState(Scenario scenario) : scenario_(std::move(scenario)) {
   for (const FaultSpec& fault : scenario_.faults) plan(fault);
+  std::uint32_t made = 0;
+  for (const Volume& volume : scenario_.volumes) {
+    std::optional<std::u16string> known = systemVolumeGuidPath(volume.name);
+    volumeGuidPaths_.push_back(known ? *known : madeUpVolumeGuidPath(++made));
+  }
+}
+
+const WriterSpec& ServiceState::keep(WriterSpec writer) {
+  const std::lock_guard lock(mutex_);
+  return kept_.emplace_back(std::move(writer));
+}
+
+const Volume* ServiceState::findVolume(std::u16string_view name) const {
+  const std::u16string key = volumeKey(name);
+  for (std::size_t i = 0; i < scenario_.volumes.size(); ++i) {
+    const Volume& volume = scenario_.volumes[i];
+    if (volumeKey(volume.name) == key || volumeKey(volumeGuidPaths_[i]) == key) return &volume;
+  }
+  return nullptr;
+}
+
+const std::u16string& ServiceState::volumeGuidPath(const Volume& volume) const {
+  return volumeGuidPaths_[static_cast<std::size_t>(&volume - scenario_.volumes.data())];
 }
 
 void ServiceState::plan(const FaultSpec& fault) {
@@ -104,14 +128,28 @@ void ServiceState::note(const std::string& call, std::string text) {
   record_.push_back({call, std::move(text)});
 }
 
+// Numbers and ids count up in each run, passing over those of persistent
+// copies that earlier runs left.
 int ServiceState::nextShadowCopyNumber() {
-  const std::lock_guard lock(mutex_);
-  return ++shadowCopies_;
+  for (;;) {
+    int number = 0;
+    {
+      const std::lock_guard lock(mutex_);
+      number = ++shadowCopies_;
+    }
+    if (!snapshots_.deviceTaken(shadowCopyDeviceName(number))) return number;
+  }
 }
 
 vss::Guid ServiceState::newIdentifier() {
-  const std::lock_guard lock(mutex_);
-  return {++identifiers_, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
+  for (;;) {
+    vss::Guid id;
+    {
+      const std::lock_guard lock(mutex_);
+      id = {++identifiers_, 0x5353, 0x1000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
+    }
+    if (!snapshots_.idTaken(id)) return id;
+  }
 }
 
 void ServiceState::addShadowCopy(const std::u16string& device, const fs::path& directory) {
@@ -133,7 +171,10 @@ std::optional<fs::path> ServiceState::hostPath(std::u16string_view path) const {
     best = rest->empty() ? directory : directory / relativeHostPath(*rest);
     bestLength = name.size();
   };
-  for (const Volume& volume : scenario_.volumes) consider(volume.name, volume.directory);
+  for (std::size_t i = 0; i < scenario_.volumes.size(); ++i) {
+    consider(scenario_.volumes[i].name, scenario_.volumes[i].directory);
+    consider(volumeGuidPaths_[i], scenario_.volumes[i].directory);
+  }
   const std::lock_guard lock(mutex_);
   for (const auto& [device, directory] : liveCopies_) consider(device, directory);
   return best;

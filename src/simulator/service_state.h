@@ -6,6 +6,7 @@
 // out, so that an object the library still holds keeps it alive.
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "simulator/rules.h"
 #include "simulator/scenario.h"
 #include "simulator/simulation.h"
+#include "simulator/snapshot_store.h"
 #include "status/status.h"
 
 namespace frostcap::simulator {
@@ -56,6 +58,22 @@ class ServiceState {
   // Valid while no call is being made on another thread.
   const std::vector<RecordEntry>& record() const { return record_; }
 
+  // A writer read from a document, kept for as long as the objects over it.
+  const WriterSpec& keep(WriterSpec writer);
+
+  // The shadow copies that exist, of this run and persistent ones of others.
+  SnapshotStore& snapshots() { return snapshots_; }
+
+  // The scenario's volume that `name` names, in any form the service takes:
+  // the name the scenario gives it (a drive letter or a mounted folder), or
+  // its volume GUID path; null for none. Trailing separators are compared as
+  // the scenario writes them, not dropped.
+  const Volume* findVolume(std::u16string_view name) const;
+  // The volume GUID path of a scenario volume: where the system knows the
+  // volume (under Wine, a drive of the prefix) the system's, otherwise one
+  // the model makes up, \\?\Volume{...}\, stable within a scenario.
+  const std::u16string& volumeGuidPath(const Volume& volume) const;
+
   // The number of the next shadow copy: 1, 2, ... per simulation (under Wine a
   // copy takes the lowest number free instead; see shadow_copy.h).
   int nextShadowCopyNumber();
@@ -83,6 +101,9 @@ class ServiceState {
   int shadowCopies_ = 0;
   std::uint32_t identifiers_ = 0;
   std::map<std::u16string, std::filesystem::path> liveCopies_;
+  std::vector<std::u16string> volumeGuidPaths_;  // one per scenario volume
+  SnapshotStore snapshots_;
+  std::deque<WriterSpec> kept_;
 };
 
 }  // namespace frostcap::simulator

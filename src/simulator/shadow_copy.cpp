@@ -147,7 +147,31 @@ ShadowCopy::ShadowCopy(const fs::path& source, int number) {
   }
 }
 
-ShadowCopy::~ShadowCopy() { remove(); }
+ShadowCopy::~ShadowCopy() {
+  if (!persistent_) remove();
+}
+
+// A marker whose text is no process id names no owner: the sweep of ended
+// owners leaves its copy alone.
+constexpr std::string_view kPersistentOwner = "persistent\n";
+
+void ShadowCopy::persist() {
+  withCopyFolderLocked(marker_.parent_path(), [&] {
+    std::ofstream out(marker_, std::ios::binary | std::ios::trunc);
+    out << kPersistentOwner;
+    if (!out.flush()) {
+      throw fs::filesystem_error("cannot mark the copy persistent", marker_,
+                                 std::make_error_code(std::errc::io_error));
+    }
+  });
+  persistent_ = true;
+}
+
+void ShadowCopy::removePersistent(const fs::path& directory) noexcept {
+  std::error_code ignored;
+  fs::remove_all(directory, ignored);
+  fs::remove(markerOf(directory), ignored);
+}
 
 void ShadowCopy::remove() noexcept {
   std::error_code ignored;

@@ -42,6 +42,14 @@ class ShadowCopy {
   ShadowCopy(const ShadowCopy&) = delete;
   ShadowCopy& operator=(const ShadowCopy&) = delete;
 
+  // Hands the copy over to its folder, as a persistent shadow copy outlives
+  // the object and the process that made it: its marker names no owner, so
+  // that no process's end removes it, and destroying this object leaves it.
+  // Only removePersistent ends it then.
+  void persist();
+  // Ends a copy handed over with persist(), made by any process.
+  static void removePersistent(const std::filesystem::path& directory) noexcept;
+
   const std::filesystem::path& directory() const { return directory_; }
   // The name the service hands out: \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN.
   const std::u16string& deviceName() const { return deviceName_; }
@@ -52,6 +60,7 @@ class ShadowCopy {
   std::filesystem::path directory_;
   std::filesystem::path marker_;
   std::u16string deviceName_;
+  bool persistent_ = false;
 };
 
 }  // namespace frostcap::simulator

@@ -9,14 +9,20 @@
 #include "platform/path_resolver.h"
 #include "platform/platform.h"
 #include "simulator/backup_components.h"
+#include "simulator/documents.h"
 #include "simulator/scenario.h"
 #include "simulator/service_state.h"
+#include "simulator/volume_names.h"
+#include "simulator/writer_objects.h"
 #include "vss/factory.h"
 
 namespace frostcap::simulator {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr Status kObjectNotFound = static_cast<Status>(0x80042308);   // VSS_E_OBJECT_NOT_FOUND
+constexpr Status kInvalidDocument = static_cast<Status>(0x80042311);  // VSS_E_INVALID_XML_DOCUMENT
 
 Status create(const std::shared_ptr<ServiceState>& state,
               std::unique_ptr<ModelBackupComponents>& out) {
@@ -67,6 +73,29 @@ class ScenarioSimulation final : public Simulation {
 
   Status createBackupComponents(std::unique_ptr<ModelBackupComponents>& out) override {
     return create(state_, out);
+  }
+
+  Status volumeQuery(const std::string& call, std::u16string_view volume,
+                     bool& snapshotted) override {
+    const Status status = state_->enter(call, platform::wideToUtf8(volume));
+    if (failed(status)) return status;
+    const Volume* named = state_->findVolume(volume);
+    if (named == nullptr || !hasVolumeNameForm(volume)) return kObjectNotFound;
+    snapshotted = false;
+    for (const SnapshotProperties& copy : state_->snapshots().list()) {
+      snapshotted = snapshotted || copy.volumeName == state_->volumeGuidPath(*named);
+    }
+    return status;
+  }
+
+  Status examineWriterMetadata(std::u16string_view document,
+                               std::unique_ptr<ModelWriterMetadata>& out) override {
+    const Status status = state_->enter("CreateVssExamineWriterMetadata");
+    if (failed(status)) return status;
+    std::optional<WriterSpec> writer = readWriterMetadataDocument(document);
+    if (!writer) return kInvalidDocument;
+    out = makeWriterMetadata(state_, state_->keep(std::move(*writer)));
+    return status;
   }
 
   void note(const std::string& call, std::string text) override {

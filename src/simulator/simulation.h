@@ -19,6 +19,7 @@
 namespace frostcap::simulator {
 
 class ModelBackupComponents;
+class ModelWriterMetadata;
 
 // A scenario that cannot be read: the message names the file, the position
 // and what was expected there.
@@ -81,6 +82,17 @@ class Simulation {
   // the library's seam (the COM objects of the model's vssapi.dll). Returns
   // the status that call answers; `out` is set only on success.
   virtual Status createBackupComponents(std::unique_ptr<ModelBackupComponents>& out) = 0;
+  // A call about a volume outside any backup-components object
+  // (IsVolumeSnapshotted, ShouldBlockRevert), recorded as `call`: whether
+  // shadow copies of the volume that `volume` names (in any form
+  // AddToSnapshotSet takes) exist, of this run or left persistent in the
+  // model's copy folder. VSS_E_OBJECT_NOT_FOUND for no such volume.
+  virtual Status volumeQuery(const std::string& call, std::u16string_view volume,
+                             bool& snapshotted) = 0;
+  // CreateVssExamineWriterMetadata: a writer's metadata read from a document
+  // that SaveAsXML wrote. VSS_E_INVALID_XML_DOCUMENT for any other text.
+  virtual Status examineWriterMetadata(std::u16string_view document,
+                                       std::unique_ptr<ModelWriterMetadata>& out) = 0;
   // Adds an entry to the record that is not a call the service received,
   // such as a caller's misuse that a door to the model noticed.
   virtual void note(const std::string& call, std::string text) = 0;

@@ -36,4 +36,17 @@ std::optional<std::u16string_view> pathBelow(std::u16string_view path, std::u16s
   return rest;
 }
 
+bool hasVolumeNameForm(std::u16string_view name) {
+  if (name.starts_with(u'/')) return true;
+  return !name.empty() && isSeparator(name.back());
+}
+
+std::u16string madeUpVolumeGuidPath(std::uint32_t n) {
+  static constexpr char16_t kDigits[] = u"0123456789abcdef";
+  std::u16string number(8, u'0');
+  for (auto digit = number.rbegin(); digit != number.rend(); ++digit, n >>= 4)
+    *digit = kDigits[n & 0xF];
+  return u"\\\\?\\Volume{" + number + u"-5353-4d4f-8000-000000000000}\\";
+}
+
 }  // namespace frostcap::simulator

@@ -5,6 +5,7 @@
 // and takes either slash as a separator; names may also be host paths with
 // forward slashes, as when a host names a directory to copy.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,5 +19,18 @@ std::u16string volumeKey(std::u16string_view name);
 // When `path` is `name` or lies below it, the rest of the path after the name
 // and its separators (empty for the name itself); nothing otherwise.
 std::optional<std::u16string_view> pathBelow(std::u16string_view path, std::u16string_view name);
+
+// Whether a volume name ends as AddToSnapshotSet requires: with a backslash
+// (or a slash, which Windows takes for one). Host paths (starting with /),
+// which the model takes as volumes of its own, may end either way.
+bool hasVolumeNameForm(std::u16string_view name);
+
+// The volume GUID path the system gives for a mount point (a drive letter or
+// mounted folder with its trailing backslash); nothing where the system does
+// not know it, and always nothing where the system is not Windows.
+std::optional<std::u16string> systemVolumeGuidPath(std::u16string_view mountPoint);
+// The volume GUID path the model makes up for its n-th volume the system does
+// not know.
+std::u16string madeUpVolumeGuidPath(std::uint32_t n);
 
 }  // namespace frostcap::simulator

@@ -5,12 +5,16 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "simulator/documents.h"
 
 namespace frostcap::simulator {
 namespace {
 
 constexpr Status kAsyncPending = static_cast<Status>(0x00042309);     // VSS_S_ASYNC_PENDING
 constexpr Status kInvalidArgument = static_cast<Status>(0x80070057);  // E_INVALIDARG
+constexpr Status kFalse = 1;                                          // S_FALSE
+// VSS_FSBT_ALL_BACKUP_REQUIRED | VSS_FSBT_ALL_SNAPSHOT_REQUIRED
+constexpr std::uint32_t kAllBackupsAndSnapshotsRequired = 0x0F0F;
 
 // An operation whose work was done when it started; it counts as finished,
 // and says so, only once it has been waited on, as the real one may still be
@@ -43,7 +47,7 @@ class SimulatedAsync final : public vss::Async, HandedOut {
   bool waited_ = false;
 };
 
-class SimulatedFileDescriptor final : public vss::FileDescriptor, HandedOut {
+class SimulatedFileDescriptor final : public ModelFileDescriptor, HandedOut {
  public:
   SimulatedFileDescriptor(StatePtr state, const FileSpec& file)
       : HandedOut(std::move(state)), file_(file) {}
@@ -61,6 +65,17 @@ class SimulatedFileDescriptor final : public vss::FileDescriptor, HandedOut {
   Status getRecursive(bool& recursive) override {
     const Status status = state_->enter("GetRecursive");
     if (!failed(status)) recursive = file_.recursive;
+    return status;
+  }
+  Status getAlternateLocation(std::u16string& location) override {
+    const Status status = state_->enter("GetAlternateLocation");
+    if (!failed(status)) location = file_.alternateLocation;
+    return status;
+  }
+  // Writers that say nothing of it need every kind of backup and copy.
+  Status getBackupTypeMask(std::uint32_t& mask) override {
+    const Status status = state_->enter("GetBackupTypeMask");
+    if (!failed(status)) mask = kAllBackupsAndSnapshotsRequired;
     return status;
   }
 
@@ -122,7 +137,7 @@ class SimulatedMetadataComponent final : public vss::WriterMetadataComponent, Ha
   const ComponentSpec& component_;
 };
 
-class SimulatedMetadata final : public vss::WriterMetadata, HandedOut {
+class SimulatedMetadata final : public ModelWriterMetadata, HandedOut {
  public:
   SimulatedMetadata(StatePtr state, const WriterSpec& writer)
       : HandedOut(std::move(state)), writer_(writer) {}
@@ -150,6 +165,29 @@ class SimulatedMetadata final : public vss::WriterMetadata, HandedOut {
     if (failed(status)) return status;
     if (index >= writer_.components.size()) return kInvalidArgument;
     component = std::make_unique<SimulatedMetadataComponent>(state_, writer_.components[index]);
+    return status;
+  }
+  Status getRestoreMethod(RestoreMethodSpec& method, std::uint32_t& mappings) override {
+    const Status status = state_->enter("GetRestoreMethod", recordText(writer_.name));
+    if (failed(status)) return status;
+    mappings = static_cast<std::uint32_t>(writer_.alternateLocations.size());
+    if (!writer_.restoreMethod) return kFalse;
+    method = *writer_.restoreMethod;
+    return status;
+  }
+  Status getAlternateLocationMapping(std::uint32_t index,
+                                     std::unique_ptr<vss::FileDescriptor>& mapping) override {
+    return fileAt(state_, "GetAlternateLocationMapping", index, writer_.alternateLocations,
+                  mapping);
+  }
+  Status getBackupSchema(std::uint32_t& schema) override {
+    const Status status = state_->enter("GetBackupSchema", recordText(writer_.name));
+    if (!failed(status)) schema = writer_.backupSchema;
+    return status;
+  }
+  Status saveAsXml(std::u16string& document) override {
+    const Status status = state_->enter("SaveAsXML", recordText(writer_.name));
+    if (!failed(status)) document = writerMetadataDocument(writer_);
     return status;
   }
 
@@ -237,7 +275,7 @@ std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status r
                                           std::move(finished));
 }
 
-std::unique_ptr<vss::WriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer) {
+std::unique_ptr<ModelWriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer) {
   return std::make_unique<SimulatedMetadata>(std::move(state), writer);
 }
 

@@ -37,7 +37,27 @@ class HandedOut {
 std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status result,
                                       std::function<void()> finished);
 
-std::unique_ptr<vss::WriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer);
+// A file descriptor as other requesters read it, beyond the library's seam.
+class ModelFileDescriptor : public vss::FileDescriptor {
+ public:
+  virtual Status getAlternateLocation(std::u16string& location) = 0;
+  virtual Status getBackupTypeMask(std::uint32_t& mask) = 0;
+};
+
+// A writer's metadata as other requesters read it, beyond the library's seam.
+// Every file descriptor it hands out is a ModelFileDescriptor.
+class ModelWriterMetadata : public vss::WriterMetadata {
+ public:
+  // S_FALSE (1), with `method` left empty, when the writer declares none.
+  virtual Status getRestoreMethod(RestoreMethodSpec& method, std::uint32_t& mappings) = 0;
+  virtual Status getAlternateLocationMapping(std::uint32_t index,
+                                             std::unique_ptr<vss::FileDescriptor>& mapping) = 0;
+  virtual Status getBackupSchema(std::uint32_t& schema) = 0;
+  // SaveAsXML: the writer's metadata document.
+  virtual Status saveAsXml(std::u16string& document) = 0;
+};
+
+std::unique_ptr<ModelWriterMetadata> makeWriterMetadata(StatePtr state, const WriterSpec& writer);
 
 // A writer's components in the backup, each with the failure it reports.
 std::unique_ptr<vss::WriterComponents> makeWriterComponents(

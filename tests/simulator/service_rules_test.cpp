@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "simulator/backup_components.h"
 #include "simulator/scenario.h"
 #include "simulator/simulation.h"
+#include "simulator/volume_names.h"
 #include "support/temp_dir.h"
 
 namespace frostcap::test {
@@ -29,6 +31,8 @@ constexpr Status kAlreadyExists = code(0x8004230D);
 constexpr Status kProviderError = code(0x8004230F);
 constexpr Status kSetInProgress = code(0x80042316);
 constexpr Status kInvalidArgument = code(0x80070057);
+constexpr Status kVolumesReached = code(0x80042312);
+constexpr Status kNotByProvider = code(0x8004230E);
 
 vss::Guid guid(std::uint32_t first, std::uint8_t last) {
   return {first, 0, 0, {0, 0, 0, 0, 0, 0, 0, last}};
@@ -61,6 +65,9 @@ class Requester {
   }
 
   simulator::ModelBackupComponents& backup() { return *backup_; }
+  simulator::Simulation& model() { return *model_; }
+  // Lets go of the object, as a requester releases it.
+  void release() { backup_.reset(); }
 
   // Starts an operation and, unless told not to, waits for it as the library
   // does; the status of the start, or else of the operation itself.
@@ -164,7 +171,7 @@ const struct {
     {"writer status gathered and waited for", "InitializeForBackup", "GetWriterStatusCount",
      kBadState},
     {"no call after AbortBackup", "InitializeForBackup AbortBackup", "StartSnapshotSet", kBadState},
-    {"accepted before SetContext", "InitializeForBackup", "SetBackupState", 0},
+    {"accepted after SetBackupState", "InitializeForBackup SetBackupState", "SetContext(0)", 0},
     {"accepted in a context without writers", "InitializeForBackup SetContext(16)",
      "GatherWriterStatus", 0},
 };
@@ -256,7 +263,7 @@ TEST(ServiceRules, VolumeThatCannotBeCopiedFailsTheSnapshotAndSaysWhy) {
   }
   vss::Guid snapshotId, again;
   ASSERT_EQ(backup.addToSnapshotSet(u"C:\\", {}, snapshotId), 0);
-  EXPECT_EQ(backup.addToSnapshotSet(u"c:", {}, again), kAlreadyExists);
+  EXPECT_EQ(backup.addToSnapshotSet(u"c:/", {}, again), kAlreadyExists);
   std::filesystem::remove_all(dir.host("volume"));
   EXPECT_EQ(requester.run(&vss::BackupComponents::doSnapshotSet), kProviderError);
   const std::vector<std::string> why = requester.entries("DoSnapshotSet.Result");
@@ -264,6 +271,177 @@ TEST(ServiceRules, VolumeThatCannotBeCopiedFailsTheSnapshotAndSaysWhy) {
   EXPECT_NE(why[0].find(dir.host("volume").string()), std::string::npos) << why[0];
   std::u16string device;
   EXPECT_EQ(backup.getSnapshotProperties(snapshotId, device), kObjectNotFound);
+}
+
+// The volume names the service takes, and the limit of a set.
+TEST(ServiceRules, VolumesAreNamedAsTheServiceNamesThem) {
+  std::vector<simulator::Volume> volumes{{u"C:\\", {}, std::nullopt},
+                                         {u"C:\\Mount\\Data\\", {}, std::nullopt}};
+  for (int i = 0; i < 64; ++i) {
+    volumes.push_back(
+        {u"E:\\Mount\\" + platform::utf8ToWide(std::to_string(i)) + u"\\", {}, std::nullopt});
+  }
+  const std::u16string guidPath = simulator::madeUpVolumeGuidPath(1);
+  const struct {
+    std::u16string name;
+    Status answer;
+    bool breach;
+  } kNames[] = {
+      {u"C:\\", 0, false},
+      {u"c:/", 0, false},
+      {guidPath, 0, false},
+      {u"C:\\Mount\\Data\\", 0, false},
+      {u"C:", kObjectNotFound, true},
+      {guidPath.substr(0, guidPath.size() - 1), kObjectNotFound, true},
+      {u"C:\\Mount\\Data", kObjectNotFound, true},
+      {u"D:\\", kObjectNotFound, false},
+  };
+  for (const auto& c : kNames) {
+    SCOPED_TRACE(platform::wideToUtf8(c.name));
+    Requester requester({volumes, {}, {}});
+    for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
+      ASSERT_EQ(requester.play(step), 0) << step;
+    }
+    vss::Guid id;
+    EXPECT_EQ(requester.backup().addToSnapshotSet(c.name, {}, id), c.answer);
+    EXPECT_EQ(requester.entries("Breach").size(), c.breach ? 1u : 0u);
+  }
+
+  Requester requester({volumes, {}, {}});
+  for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
+    ASSERT_EQ(requester.play(step), 0) << step;
+  }
+  vss::Guid id;
+  for (std::size_t i = 0; i < 64; ++i) {
+    ASSERT_EQ(requester.backup().addToSnapshotSet(volumes[i].name, {}, id), 0) << i;
+  }
+  EXPECT_EQ(requester.backup().addToSnapshotSet(volumes[64].name, {}, id), kVolumesReached);
+  ASSERT_EQ(requester.entries("Breach").size(), 1u);
+  EXPECT_NE(requester.entries("Breach")[0].find("at most 64 volumes"), std::string::npos);
+}
+
+// Every context: what SetContext and the set answer, whether the copy outlives
+// its object and its run, and that Query and DeleteSnapshots reach it from
+// another object of the same or a later run.
+TEST(ServiceRules, EachContextKeepsItsCopiesAsLongAsTheServiceDoes) {
+  TempDir dir;
+  dir.file("volume/a.txt");
+  const simulator::Scenario scenario{{{u"C:\\", dir.host("volume"), std::nullopt}}, {kMail}, {}};
+  constexpr std::int32_t kAll = -1;
+  const struct {
+    std::string name;
+    std::int32_t context;
+    Status setContext, addToSet;  // answers; a failure ends the case there
+    bool persistent;
+  } kContexts[] = {
+      {"VSS_CTX_BACKUP", 0x00, 0, 0, false},
+      {"VSS_CTX_FILE_SHARE_BACKUP", 0x10, 0, 0, false},
+      {"VSS_CTX_NAS_ROLLBACK", 0x19, 0, 0, true},
+      {"VSS_CTX_APP_ROLLBACK", 0x09, 0, 0, true},
+      {"VSS_CTX_CLIENT_ACCESSIBLE", 0x1D, 0, 0, true},
+      {"VSS_CTX_CLIENT_ACCESSIBLE_WRITERS", 0x0D, 0, 0, true},
+      {"VSS_CTX_APP_ROLLBACK with rollback recovery", 0x800009, 0, 0, true},
+      {"VSS_CTX_APP_ROLLBACK, transportable", 0x29, 0, kNotByProvider, true},
+      {"VSS_CTX_ALL", kAll, 0, kBadState, false},
+      {"no context", 0x02, kInvalidArgument, 0, false},
+  };
+  using B = vss::BackupComponents;
+  for (const auto& c : kContexts) {
+    SCOPED_TRACE(c.name);
+    auto first = std::make_unique<Requester>(scenario);
+    simulator::ModelBackupComponents& backup = first->backup();
+    ASSERT_EQ(backup.initializeForBackup(), 0);
+    ASSERT_EQ(backup.setContext(c.context), c.setContext);
+    if (failed(c.setContext)) continue;
+    const bool writers = (c.context & 0x10) == 0;
+    vss::Guid setId, snapshotId;
+    if (writers) {
+      ASSERT_EQ(backup.setBackupState(false, false, 5, false), 0);
+      ASSERT_EQ(first->run(&B::gatherWriterMetadata), 0);
+    }
+    const Status started = backup.startSnapshotSet(setId);
+    if (c.context == kAll) {
+      EXPECT_EQ(started, c.addToSet);
+      continue;
+    }
+    ASSERT_EQ(started, 0);
+    ASSERT_EQ(backup.addToSnapshotSet(u"C:\\", {}, snapshotId), c.addToSet);
+    if (failed(c.addToSet)) continue;
+    if (writers) {
+      ASSERT_EQ(first->run(&B::prepareForBackup), 0);
+    }
+    ASSERT_EQ(first->run(&B::doSnapshotSet), 0);
+
+    // The object finds the copy, its properties and the volume's GUID path.
+    simulator::SnapshotProperties properties;
+    ASSERT_EQ(backup.snapshotProperties(snapshotId, properties), 0);
+    EXPECT_EQ(properties.setId, setId);
+    EXPECT_EQ(properties.volumeName, simulator::madeUpVolumeGuidPath(1));
+    std::vector<simulator::SnapshotProperties> listed;
+    ASSERT_EQ(backup.query({}, 1, 3, listed), 0);
+    EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
+                            [&](const auto& p) { return p.id == snapshotId; }),
+              1);
+
+    // The object goes, then the run: only a persistent copy is left.
+    first->release();
+    first.reset();
+    Requester later(scenario);
+    ASSERT_EQ(later.backup().initializeForBackup(), 0);
+    ASSERT_EQ(later.backup().setContext(kAll), 0);
+    listed.clear();
+    ASSERT_EQ(later.backup().query({}, 1, 3, listed), 0);
+    const bool left = std::any_of(listed.begin(), listed.end(), [&](const auto& p) {
+      return p.setId == setId && p.id == snapshotId;
+    });
+    EXPECT_EQ(left, c.persistent);
+    if (!c.persistent) continue;
+    EXPECT_TRUE(std::filesystem::exists(properties.directory / "a.txt"));
+    std::int32_t deleted = 0;
+    vss::Guid notDeleted;
+    EXPECT_EQ(later.backup().deleteSnapshots(setId, 2, false, deleted, notDeleted), 0);
+    EXPECT_EQ(deleted, 1);
+    EXPECT_FALSE(std::filesystem::exists(properties.directory));
+    EXPECT_EQ(later.backup().deleteSnapshots(setId, 2, false, deleted, notDeleted),
+              kObjectNotFound);
+  }
+}
+
+// A copy that is not persistent is listed and deleted from another object
+// of the run, after which its own object no longer knows it.
+TEST(ServiceRules, QueryAndDeleteReachTheCopiesOfOtherObjects) {
+  TempDir dir;
+  dir.file("volume/a.txt");
+  const simulator::Scenario scenario{{{u"C:\\", dir.host("volume"), std::nullopt}}, {}, {}};
+  Requester owner(scenario);
+  using B = vss::BackupComponents;
+  vss::Guid setId, snapshotId;
+  for (const char* step : {"InitializeForBackup", "SetContext(16)"}) {
+    ASSERT_EQ(owner.play(step), 0) << step;
+  }
+  ASSERT_EQ(owner.backup().startSnapshotSet(setId), 0);
+  ASSERT_EQ(owner.backup().addToSnapshotSet(u"C:\\", {}, snapshotId), 0);
+  ASSERT_EQ(owner.run(&B::doSnapshotSet), 0);
+
+  std::unique_ptr<simulator::ModelBackupComponents> other;
+  ASSERT_EQ(owner.model().createBackupComponents(other), 0);
+  ASSERT_EQ(other->initializeForBackup(), 0);
+  std::vector<simulator::SnapshotProperties> listed;
+  // In the default context: the copy was made in another.
+  ASSERT_EQ(other->query({}, 1, 3, listed), 0);
+  EXPECT_TRUE(listed.empty());
+  EXPECT_EQ(other->query({}, 1, 2, listed), kInvalidArgument);
+  ASSERT_EQ(other->setContext(0x10), 0);
+  ASSERT_EQ(other->query({}, 1, 3, listed), 0);
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].id, snapshotId);
+  std::int32_t deleted = 0;
+  vss::Guid notDeleted;
+  EXPECT_EQ(other->deleteSnapshots(snapshotId, 3, false, deleted, notDeleted), 0);
+  EXPECT_EQ(deleted, 1);
+  EXPECT_FALSE(std::filesystem::exists(listed[0].directory));
+  std::u16string device;
+  EXPECT_EQ(owner.backup().getSnapshotProperties(snapshotId, device), kObjectNotFound);
 }
 
 }  // namespace

@@ -138,7 +138,7 @@ TEST_F(SimulatedService, FailedCallsFailTheSnapshotAndLeaveNoCopy) {
       {u"C:\\", "AddToSnapshotSet", 1, label::kAddToSnapshotSet},
       // The first gathering of writer status follows PrepareForBackup.
       {u"C:\\", "GatherWriterStatus.QueryStatus", 2, label::kGatherWriterStatus},
-      {u"c:", "", 0, {}},
+      {u"c:", "", 0, label::kAddToSnapshotSet},  // no trailing backslash
       {u"C:/", "", 0, {}},
       {u"D:\\", "", 0, label::kAddToSnapshotSet},
       {u"C:\\Data", "", 0, label::kAddToSnapshotSet},

@@ -29,6 +29,8 @@ LentProperties& lentProperties() {
   return *instance;
 }
 
+constexpr std::u16string_view kMachine = u"host.example";
+
 bool zeroed(const VSS_SNAPSHOT_PROP& properties) {
   return properties.m_pwszSnapshotDeviceObject == nullptr &&
          properties.m_pwszOriginalVolumeName == nullptr &&
@@ -68,9 +70,9 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
 
   HRESULT STDMETHODCALLTYPE InitializeForBackup(BSTR document) override {
     return forward(__func__, [&]() -> HRESULT {
-      // The model plays new backups only, never one resumed from a document.
-      if (document != nullptr) run().misuse("InitializeForBackup with a document");
-      return target().initializeForBackup();
+      if (document == nullptr) return target().initializeForBackup();
+      return target().initializeFromDocument(
+          std::u16string(reinterpret_cast<const char16_t*>(document), SysStringLen(document)));
     });
   }
 
@@ -84,8 +86,12 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
     });
   }
 
-  HRESULT STDMETHODCALLTYPE InitializeForRestore(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetRestoreState(VSS_RESTORE_TYPE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE InitializeForRestore(BSTR) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE SetRestoreState(VSS_RESTORE_TYPE) override {
+    return this->notPlayed(__func__);
+  }
 
   HRESULT STDMETHODCALLTYPE GatherWriterMetadata(IVssAsync** async) override {
     return startAsync(__func__, &ModelBackupComponents::gatherWriterMetadata, async);
@@ -176,25 +182,34 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
 
   HRESULT STDMETHODCALLTYPE SetBackupOptions(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
                                              LPCWSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE SetSelectedForRestore(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
                                                   boolean) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE SetRestoreOptions(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
                                               LPCWSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE SetAdditionalRestores(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
                                                   boolean) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE SetPreviousBackupStamp(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
                                                    LPCWSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR* document) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (document == nullptr) return E_INVALIDARG;
+      *document = nullptr;
+      std::u16string text;
+      const Status status = target().saveAsXml(text);
+      if (!failed(status)) *document = string(text);
+      return status;
+    });
+  }
 
   HRESULT STDMETHODCALLTYPE BackupComplete(IVssAsync** async) override {
     return startAsync(__func__, &ModelBackupComponents::backupComplete, async);
@@ -203,26 +218,26 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
   HRESULT STDMETHODCALLTYPE AddAlternativeLocationMapping(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR,
                                                           LPCWSTR, LPCWSTR, LPCWSTR, boolean,
                                                           LPCWSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE AddRestoreSubcomponent(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
                                                    LPCWSTR, LPCWSTR, boolean) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE SetFileRestoreStatus(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
                                                  VSS_FILE_RESTORE_STATUS) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE AddNewTarget(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR,
                                          LPCWSTR, boolean, LPCWSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE SetRangesFilePath(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, UINT,
                                               LPCWSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE PreRestore(IVssAsync**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE PostRestore(IVssAsync**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE PreRestore(IVssAsync**) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE PostRestore(IVssAsync**) override { return this->notPlayed(__func__); }
 
   HRESULT STDMETHODCALLTYPE SetContext(LONG context) override {
     return forward(__func__, [&]() -> HRESULT { return target().setContext(context); });
@@ -254,57 +269,100 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
     return startAsync(__func__, &ModelBackupComponents::doSnapshotSet, async);
   }
 
-  HRESULT STDMETHODCALLTYPE DeleteSnapshots(VSS_ID, VSS_OBJECT_TYPE, WINBOOL, LONG*,
-                                            VSS_ID*) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE DeleteSnapshots(VSS_ID sourceId, VSS_OBJECT_TYPE sourceType,
+                                            WINBOOL force, LONG* deleted,
+                                            VSS_ID* notDeleted) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (deleted == nullptr || notDeleted == nullptr) return E_INVALIDARG;
+      std::int32_t count = 0;
+      vss::Guid kept;
+      const Status status =
+          target().deleteSnapshots(fromWindows(sourceId), static_cast<std::uint32_t>(sourceType),
+                                   force != FALSE, count, kept);
+      *deleted = count;
+      *notDeleted = toWindows(kept);
+      return status;
+    });
   }
-  HRESULT STDMETHODCALLTYPE ImportSnapshots(IVssAsync**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE BreakSnapshotSet(VSS_ID) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ImportSnapshots(IVssAsync**) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE BreakSnapshotSet(VSS_ID) override { return this->notPlayed(__func__); }
 
   HRESULT STDMETHODCALLTYPE GetSnapshotProperties(VSS_ID snapshotId,
                                                   VSS_SNAPSHOT_PROP* properties) override {
     return forward(__func__, [&]() -> HRESULT {
       if (properties == nullptr) return E_POINTER;
-      // Strings already in the record would leak when it is filled.
-      if (!zeroed(*properties)) run().misuse("GetSnapshotProperties into a record not zeroed");
-      std::u16string device;
-      const Status status = target().getSnapshotProperties(fromWindows(snapshotId), device);
+      // The service only writes the record: what it held before is the
+      // caller's, as in Microsoft's sample requester, which passes one
+      // uninitialised.
+      SnapshotProperties described;
+      const Status status = target().snapshotProperties(fromWindows(snapshotId), described);
       if (failed(status)) return status;
-      fill(*properties, snapshotId, device);
+      fillSnapshotProperties(run(), *properties, described);
       return status;
     });
   }
 
-  HRESULT STDMETHODCALLTYPE Query(VSS_ID, VSS_OBJECT_TYPE, VSS_OBJECT_TYPE,
-                                  IVssEnumObject**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE IsVolumeSupported(VSS_ID, VSS_PWSZ, WINBOOL*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE DisableWriterClasses(const VSS_ID*, UINT) override { return E_NOTIMPL; }
-
-  HRESULT STDMETHODCALLTYPE EnableWriterClasses(const VSS_ID* classIds, UINT count) override {
+  HRESULT STDMETHODCALLTYPE Query(VSS_ID queriedId, VSS_OBJECT_TYPE queriedType,
+                                  VSS_OBJECT_TYPE returnedType, IVssEnumObject** found) override {
     return forward(__func__, [&]() -> HRESULT {
-      if (classIds == nullptr && count != 0) return E_INVALIDARG;
-      std::vector<vss::Guid> ids;
-      for (UINT i = 0; i < count; ++i) ids.push_back(fromWindows(classIds[i]));
-      return target().enableWriterClasses(ids);
+      if (found == nullptr) return E_INVALIDARG;
+      *found = nullptr;
+      std::vector<SnapshotProperties> snapshots;
+      const Status status =
+          target().query(fromWindows(queriedId), static_cast<std::uint32_t>(queriedType),
+                         static_cast<std::uint32_t>(returnedType), snapshots);
+      if (failed(status)) return status;
+      *found = makeEnumFace(run(), returnedType == VSS_OBJECT_PROVIDER, std::move(snapshots));
+      return status;
     });
   }
+  HRESULT STDMETHODCALLTYPE IsVolumeSupported(VSS_ID providerId, VSS_PWSZ volume,
+                                              WINBOOL* supported) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (supported == nullptr) return E_INVALIDARG;
+      bool answer = false;
+      const Status status =
+          target().isVolumeSupported(fromWindows(providerId), fromWide(volume), answer);
+      *supported = answer ? TRUE : FALSE;
+      return status;
+    });
+  }
+  HRESULT STDMETHODCALLTYPE DisableWriterClasses(const VSS_ID* classIds, UINT count) override {
+    return writerIds(__func__, &ModelBackupComponents::disableWriterClasses, classIds, count);
+  }
 
-  HRESULT STDMETHODCALLTYPE DisableWriterInstances(const VSS_ID*, UINT) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE EnableWriterClasses(const VSS_ID* classIds, UINT count) override {
+    return writerIds(__func__, &ModelBackupComponents::enableWriterClasses, classIds, count);
+  }
+
+  HRESULT STDMETHODCALLTYPE DisableWriterInstances(const VSS_ID* instanceIds, UINT count) override {
+    return writerIds(__func__, &ModelBackupComponents::disableWriterInstances, instanceIds, count);
   }
   HRESULT STDMETHODCALLTYPE ExposeSnapshot(VSS_ID, VSS_PWSZ, LONG, VSS_PWSZ, VSS_PWSZ*) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE RevertToSnapshot(VSS_ID, WINBOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryRevertStatus(VSS_PWSZ, IVssAsync**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RevertToSnapshot(VSS_ID, WINBOOL) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE QueryRevertStatus(VSS_PWSZ, IVssAsync**) override {
+    return this->notPlayed(__func__);
+  }
 
  private:
   using StartCall = Status (ModelBackupComponents::*)(std::unique_ptr<vss::Async>&);
   using CountCall = Status (ModelBackupComponents::*)(std::uint32_t&);
+  using IdsCall = Status (ModelBackupComponents::*)(const std::vector<vss::Guid>&);
+
+  HRESULT writerIds(const char* call, IdsCall pass, const VSS_ID* ids, UINT count) {
+    return forward(call, [&]() -> HRESULT {
+      if (ids == nullptr && count != 0) return E_INVALIDARG;
+      std::vector<vss::Guid> list;
+      for (UINT i = 0; i < count; ++i) list.push_back(fromWindows(ids[i]));
+      return (target().*pass)(list);
+    });
+  }
 
   // The model's object goes first, which ends its shadow copies and records
   // its release; then the run draws up its ledger if it was the last.
@@ -333,34 +391,36 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
       return status;
     });
   }
-
-  // The record as the service fills it, with strings the library does not
-  // read but must free all the same.
-  void fill(VSS_SNAPSHOT_PROP& properties, const VSS_ID& snapshotId, const std::u16string& device) {
-    VSS_SNAPSHOT_PROP filled{};
-    try {
-      filled.m_SnapshotId = snapshotId;
-      filled.m_lSnapshotsCount = 1;
-      filled.m_eStatus = VSS_SS_CREATED;
-      filled.m_pwszSnapshotDeviceObject =
-          device.empty() ? nullptr : allocateTaskString(&run(), device);
-      filled.m_pwszOriginalVolumeName =
-          allocateTaskString(&run(), u"\\\\?\\Volume{00000000-0000-0000-0000-000000000001}\\");
-      filled.m_pwszOriginatingMachine = allocateTaskString(&run(), u"host.example");
-      filled.m_pwszServiceMachine = allocateTaskString(&run(), u"host.example");
-      LentProperties& lent = lentProperties();
-      const std::lock_guard lock(lent.mutex);
-      lent.lent.emplace(filled.m_pwszOriginalVolumeName, &run());
-    } catch (...) {
-      for (VSS_PWSZ* text : stringsOf(filled)) CoTaskMemFree(*text);
-      throw;
-    }
-    run().snapshotPropertiesLent(1);
-    properties = filled;
-  }
 };
 
 }  // namespace
+
+void fillSnapshotProperties(Run& run, VSS_SNAPSHOT_PROP& properties,
+                            const SnapshotProperties& described) {
+  VSS_SNAPSHOT_PROP filled{};
+  try {
+    filled.m_SnapshotId = toWindows(described.id);
+    filled.m_SnapshotSetId = toWindows(described.setId);
+    filled.m_lSnapshotsCount = described.setCount;
+    filled.m_eStatus = VSS_SS_CREATED;
+    filled.m_ProviderId = kSystemProvider;
+    filled.m_lSnapshotAttributes = described.attributes;
+    filled.m_tsCreationTimestamp = described.created;
+    filled.m_pwszSnapshotDeviceObject =
+        described.device.empty() ? nullptr : allocateTaskString(&run, described.device);
+    filled.m_pwszOriginalVolumeName = allocateTaskString(&run, described.volumeName);
+    filled.m_pwszOriginatingMachine = allocateTaskString(&run, kMachine);
+    filled.m_pwszServiceMachine = allocateTaskString(&run, kMachine);
+    LentProperties& lent = lentProperties();
+    const std::lock_guard lock(lent.mutex);
+    lent.lent.emplace(filled.m_pwszOriginalVolumeName, &run);
+  } catch (...) {
+    for (VSS_PWSZ* text : stringsOf(filled)) CoTaskMemFree(*text);
+    throw;
+  }
+  run.snapshotPropertiesLent(1);
+  properties = filled;
+}
 
 IVssBackupComponents* makeBackupComponentsFace(Run& run,
                                                std::unique_ptr<ModelBackupComponents> model) {

@@ -20,6 +20,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "simulator/backup_components.h"
 #include "simulator/com/run.h"
@@ -92,6 +93,15 @@ class FaceObject {
     } catch (...) {
       return E_UNEXPECTED;
     }
+  }
+
+  // A method the model does not play: recorded, so that the record shows
+  // where a requester stopped, and answered E_NOTIMPL.
+  HRESULT notPlayed(const char* call) noexcept {
+    return forward(call, [&]() -> HRESULT {
+      run_.simulation().note(call, std::string(name_) + "::" + call + ": not played, E_NOTIMPL");
+      return E_NOTIMPL;
+    });
   }
 
   // A BSTR of the whole text, on the ledger.
@@ -167,6 +177,20 @@ IVssExamineWriterMetadata* makeWriterMetadataFace(Run& run,
 // its IUnknown one vtable pointer further on, as the service lays it out.
 IVssWriterComponentsExt* makeWriterComponentsFace(
     Run& run, std::unique_ptr<vss::WriterComponents> components);
+
+// The system's software provider, the one provider the model plays.
+inline constexpr GUID kSystemProvider = {
+    0xb5946137, 0x7b9f, 0x4925, {0xaf, 0x80, 0x51, 0xab, 0xd6, 0x0b, 0x20, 0xd5}};
+
+// Fills a record as the service does, with strings from task memory that
+// VssFreeSnapshotPropertiesInternal takes back. Throws std::bad_alloc,
+// leaving the record as it was.
+void fillSnapshotProperties(Run& run, VSS_SNAPSHOT_PROP& properties,
+                            const SnapshotProperties& described);
+
+// What Query hands out: the copies given, or with `providers` the one
+// provider the model plays.
+IVssEnumObject* makeEnumFace(Run& run, bool providers, std::vector<SnapshotProperties> snapshots);
 
 // What VssFreeSnapshotPropertiesInternal does: frees the strings of
 // properties the face handed out and takes them off their run's ledger. A

@@ -1,5 +1,5 @@
-// vssapi.dll over the model: the two functions requesters import from the
-// service's DLL, with the SDK's signatures, so that an unmodified requester
+// vssapi.dll over the model: the functions the SDK's requester headers import
+// from the service's DLL, with the SDK's signatures, so that an unmodified requester
 // built for Windows (frostcap.dll among them) runs a backup against the model
 // when this DLL stands in for the system's (under Wine: beside the program,
 // with WINEDLLOVERRIDES=vssapi=n).
@@ -28,6 +28,7 @@
 #include "simulator/com/run.h"
 #include "simulator/com/task_memory.h"
 #include "simulator/simulation.h"
+#include "simulator/writer_objects.h"
 
 namespace frostcap::simulator::com {
 namespace {
@@ -135,6 +136,36 @@ HRESULT createBackupComponents(IVssBackupComponents** backup) {
   return status;
 }
 
+// Runs `call` on the current run, under the lock; the status of a run that
+// cannot start otherwise.
+template <typename Call>
+HRESULT onCurrentRun(Call call) {
+  Runs& state = runs();
+  const std::lock_guard lock(state.mutex);
+  HRESULT status = S_OK;
+  Run* run = currentRun(state, status);
+  return run == nullptr ? status : call(*run);
+}
+
+HRESULT examineWriterMetadata(BSTR document, IVssExamineWriterMetadata** metadata) {
+  return onCurrentRun([&](Run& run) -> HRESULT {
+    std::unique_ptr<ModelWriterMetadata> model;
+    const std::u16string text =
+        document == nullptr
+            ? std::u16string()
+            : std::u16string(reinterpret_cast<const char16_t*>(document), SysStringLen(document));
+    const Status status = run.simulation().examineWriterMetadata(text, model);
+    *metadata = makeWriterMetadataFace(run, std::move(model));
+    return status;
+  });
+}
+
+HRESULT volumeQuery(const char* call, const wchar_t* volume, bool& snapshotted) {
+  return onCurrentRun([&](Run& run) -> HRESULT {
+    return run.simulation().volumeQuery(call, fromWide(volume), snapshotted);
+  });
+}
+
 // The process is ending: every run's record is written with its final
 // ledger, unless nothing happened since the last, and what hosts never
 // released lets go of its shadow copies.
@@ -167,6 +198,78 @@ extern "C" HRESULT STDAPICALLTYPE CreateVssBackupComponentsInternal(IVssBackupCo
 
 extern "C" void APIENTRY VssFreeSnapshotPropertiesInternal(VSS_SNAPSHOT_PROP* properties) {
   frostcap::simulator::com::freeSnapshotProperties(properties);
+}
+
+// Like the guard of the faces: no exception reaches the caller.
+template <typename Body>
+HRESULT guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+extern "C" HRESULT STDAPICALLTYPE
+CreateVssExamineWriterMetadataInternal(BSTR document, IVssExamineWriterMetadata** metadata) {
+  if (metadata == nullptr) return E_INVALIDARG;
+  *metadata = nullptr;
+  return guarded(
+      [&] { return frostcap::simulator::com::examineWriterMetadata(document, metadata); });
+}
+
+// Whether the volume has shadow copies; none of the model's copies restricts
+// what may be done to the volume, so the capability mask is always 0.
+extern "C" HRESULT APIENTRY IsVolumeSnapshottedInternal(VSS_PWSZ volume, WINBOOL* present,
+                                                        LONG* capability) {
+  if (volume == nullptr || present == nullptr || capability == nullptr) return E_INVALIDARG;
+  return guarded([&]() -> HRESULT {
+    bool snapshotted = false;
+    const HRESULT status =
+        frostcap::simulator::com::volumeQuery("IsVolumeSnapshotted", volume, snapshotted);
+    if (FAILED(status)) return status;
+    *present = snapshotted ? TRUE : FALSE;
+    *capability = 0;
+    return status;
+  });
+}
+
+// No writer of the model asks to block a revert.
+extern "C" HRESULT APIENTRY ShouldBlockRevertInternal(LPCWSTR volume, boolean* block) {
+  if (volume == nullptr || block == nullptr) return E_INVALIDARG;
+  return guarded([&]() -> HRESULT {
+    bool snapshotted = false;
+    const HRESULT status =
+        frostcap::simulator::com::volumeQuery("ShouldBlockRevert", volume, snapshotted);
+    if (!FAILED(status)) *block = false;
+    return status;
+  });
+}
+
+// The model plays the system's provider, which offers no management interface
+// here: other providers are not registered, and the system's answers
+// E_NOINTERFACE, as on a machine without the differential area settings.
+extern "C" HRESULT APIENTRY GetProviderMgmtInterfaceInternal(VSS_ID providerId, IID interfaceId,
+                                                             IUnknown** object) {
+  if (object == nullptr) return E_INVALIDARG;
+  *object = nullptr;
+  return guarded([&]() -> HRESULT {
+    return frostcap::simulator::com::onCurrentRun(
+        [&](frostcap::simulator::com::Run& run) -> HRESULT {
+          wchar_t text[40] = {};
+          StringFromGUID2(interfaceId, text, 40);
+          run.simulation().note(
+              "GetProviderMgmtInterface",
+              "GetProviderMgmtInterface(" +
+                  frostcap::platform::wideToUtf8(frostcap::simulator::com::fromWide(text)) + ")");
+          constexpr HRESULT kProviderNotRegistered = static_cast<HRESULT>(0x80042304);
+          if (providerId != frostcap::simulator::com::kSystemProvider)
+            return kProviderNotRegistered;
+          return E_NOINTERFACE;
+        });
+  });
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {

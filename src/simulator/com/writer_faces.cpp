@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "simulator/com/faces.h"
+#include "simulator/writer_objects.h"
 
 namespace frostcap::simulator::com {
 namespace {
@@ -20,7 +21,7 @@ class AsyncFace final : public Forwarding<IVssAsync, vss::Async> {
   AsyncFace(Run& run, std::unique_ptr<vss::Async> target)
       : Forwarding(run, "IVssAsync", std::move(target)) {}
 
-  HRESULT STDMETHODCALLTYPE Cancel() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Cancel() override { return this->notPlayed(__func__); }
 
   HRESULT STDMETHODCALLTYPE Wait(DWORD milliseconds) override {
     return forward(__func__, [&]() -> HRESULT {
@@ -82,8 +83,30 @@ class FileDescriptorFace final : public Forwarding<IVssWMFiledesc, vss::FileDesc
     });
   }
 
-  HRESULT STDMETHODCALLTYPE GetAlternateLocation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBackupTypeMask(DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetAlternateLocation(BSTR* location) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (location == nullptr) return E_POINTER;
+      *location = nullptr;
+      std::u16string value;
+      const Status status = model().getAlternateLocation(value);
+      if (!failed(status)) *location = stringOrNone(value);
+      return status;
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE GetBackupTypeMask(DWORD* mask) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (mask == nullptr) return E_POINTER;
+      std::uint32_t value = 0;
+      const Status status = model().getBackupTypeMask(value);
+      if (!failed(status)) *mask = value;
+      return status;
+    });
+  }
+
+ private:
+  // Every descriptor the model hands out is one of its own.
+  ModelFileDescriptor& model() { return static_cast<ModelFileDescriptor&>(target()); }
 };
 
 // The three kinds of file a component lists, one model call each.
@@ -151,7 +174,9 @@ class MetadataComponentFace final
     return fileAt(__func__, &vss::WriterMetadataComponent::getDatabaseLogFile, index, file);
   }
 
-  HRESULT STDMETHODCALLTYPE GetDependency(UINT, IVssWMDependency**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetDependency(UINT, IVssWMDependency**) override {
+    return this->notPlayed(__func__);
+  }
 
  private:
   struct Lease {
@@ -179,9 +204,9 @@ class MetadataComponentFace final
   std::map<PVSSCOMPONENTINFO, Lease> leases_;
 };
 
-class WriterMetadataFace final : public Forwarding<IVssExamineWriterMetadata, vss::WriterMetadata> {
+class WriterMetadataFace final : public Forwarding<IVssExamineWriterMetadata, ModelWriterMetadata> {
  public:
-  WriterMetadataFace(Run& run, std::unique_ptr<vss::WriterMetadata> target)
+  WriterMetadataFace(Run& run, std::unique_ptr<ModelWriterMetadata> target)
       : Forwarding(run, "IVssExamineWriterMetadata", std::move(target)) {}
 
   HRESULT STDMETHODCALLTYPE GetIdentity(VSS_ID* instanceId, VSS_ID* classId, BSTR* name,
@@ -218,7 +243,9 @@ class WriterMetadataFace final : public Forwarding<IVssExamineWriterMetadata, vs
     });
   }
 
-  HRESULT STDMETHODCALLTYPE GetIncludeFile(UINT, IVssWMFiledesc**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIncludeFile(UINT, IVssWMFiledesc**) override {
+    return this->notPlayed(__func__);
+  }
 
   HRESULT STDMETHODCALLTYPE GetExcludeFile(UINT index, IVssWMFiledesc** file) override {
     return forward(__func__, [&]() -> HRESULT {
@@ -240,17 +267,63 @@ class WriterMetadataFace final : public Forwarding<IVssExamineWriterMetadata, vs
     });
   }
 
-  HRESULT STDMETHODCALLTYPE GetRestoreMethod(VSS_RESTOREMETHOD_ENUM*, BSTR*, BSTR*,
-                                             VSS_WRITERRESTORE_ENUM*, boolean*, UINT*) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetRestoreMethod(VSS_RESTOREMETHOD_ENUM* method, BSTR* service,
+                                             BSTR* userProcedure,
+                                             VSS_WRITERRESTORE_ENUM* writerRestore,
+                                             boolean* rebootRequired, UINT* mappings) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (method == nullptr || service == nullptr || userProcedure == nullptr ||
+          writerRestore == nullptr || rebootRequired == nullptr || mappings == nullptr) {
+        return E_INVALIDARG;
+      }
+      *service = nullptr;
+      *userProcedure = nullptr;
+      RestoreMethodSpec declared;
+      std::uint32_t count = 0;
+      const Status status = target().getRestoreMethod(declared, count);
+      if (failed(status)) return status;
+      *method = static_cast<VSS_RESTOREMETHOD_ENUM>(declared.method);
+      *service = stringOrNone(declared.service);
+      *userProcedure = stringOrNone(declared.userProcedure);
+      *writerRestore = static_cast<VSS_WRITERRESTORE_ENUM>(declared.writerRestore);
+      *rebootRequired = declared.rebootRequired;
+      *mappings = count;
+      return status;
+    });
   }
-  HRESULT STDMETHODCALLTYPE GetAlternateLocationMapping(UINT, IVssWMFiledesc**) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetAlternateLocationMapping(UINT index,
+                                                        IVssWMFiledesc** mapping) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (mapping == nullptr) return E_POINTER;
+      std::unique_ptr<vss::FileDescriptor> object;
+      const Status status = target().getAlternateLocationMapping(index, object);
+      handOut<FileDescriptorFace>(run(), object, mapping);
+      return status;
+    });
   }
-  HRESULT STDMETHODCALLTYPE GetBackupSchema(DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetDocument(IXMLDOMDocument**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LoadFromXML(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetBackupSchema(DWORD* schema) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (schema == nullptr) return E_POINTER;
+      std::uint32_t value = 0;
+      const Status status = target().getBackupSchema(value);
+      if (!failed(status)) *schema = value;
+      return status;
+    });
+  }
+  HRESULT STDMETHODCALLTYPE GetDocument(IXMLDOMDocument**) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR* document) override {
+    return forward(__func__, [&]() -> HRESULT {
+      if (document == nullptr) return E_INVALIDARG;
+      *document = nullptr;
+      std::u16string text;
+      const Status status = target().saveAsXml(text);
+      if (!failed(status)) *document = string(text);
+      return status;
+    });
+  }
+  HRESULT STDMETHODCALLTYPE LoadFromXML(BSTR) override { return this->notPlayed(__func__); }
 };
 
 // Every IVssComponent method as one the model does not play.
@@ -259,68 +332,106 @@ class ComponentStubs : public Forwarding<Interface, Seam> {
  public:
   using Forwarding<Interface, Seam>::Forwarding;
 
-  HRESULT STDMETHODCALLTYPE GetLogicalPath(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetComponentType(VSS_COMPONENT_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetComponentName(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBackupSucceeded(boolean*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetAlternateLocationMappingCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetLogicalPath(BSTR*) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE GetComponentType(VSS_COMPONENT_TYPE*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetComponentName(BSTR*) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE GetBackupSucceeded(boolean*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetAlternateLocationMappingCount(UINT*) override {
+    return this->notPlayed(__func__);
+  }
   HRESULT STDMETHODCALLTYPE GetAlternateLocationMapping(UINT, IVssWMFiledesc**) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE SetBackupMetadata(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBackupMetadata(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetBackupMetadata(LPCWSTR) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetBackupMetadata(BSTR*) override { return this->notPlayed(__func__); }
   HRESULT STDMETHODCALLTYPE AddPartialFile(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE GetPartialFileCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetPartialFileCount(UINT*) override {
+    return this->notPlayed(__func__);
+  }
   HRESULT STDMETHODCALLTYPE GetPartialFile(UINT, BSTR*, BSTR*, BSTR*, BSTR*) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE IsSelectedForRestore(boolean*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetAdditionalRestores(boolean*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetNewTargetCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetNewTarget(UINT, IVssWMFiledesc**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE IsSelectedForRestore(boolean*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetAdditionalRestores(boolean*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetNewTargetCount(UINT*) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE GetNewTarget(UINT, IVssWMFiledesc**) override {
+    return this->notPlayed(__func__);
+  }
   HRESULT STDMETHODCALLTYPE AddDirectedTarget(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR,
                                               LPCWSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE GetDirectedTargetCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetDirectedTargetCount(UINT*) override {
+    return this->notPlayed(__func__);
+  }
   HRESULT STDMETHODCALLTYPE GetDirectedTarget(UINT, BSTR*, BSTR*, BSTR*, BSTR*, BSTR*,
                                               BSTR*) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE SetRestoreMetadata(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRestoreMetadata(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetRestoreTarget(VSS_RESTORE_TARGET) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRestoreTarget(VSS_RESTORE_TARGET*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetPreRestoreFailureMsg(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPreRestoreFailureMsg(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetPostRestoreFailureMsg(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPostRestoreFailureMsg(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetBackupStamp(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBackupStamp(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPreviousBackupStamp(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBackupOptions(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRestoreOptions(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRestoreSubcomponentCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetRestoreMetadata(LPCWSTR) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetRestoreMetadata(BSTR*) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE SetRestoreTarget(VSS_RESTORE_TARGET) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetRestoreTarget(VSS_RESTORE_TARGET*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE SetPreRestoreFailureMsg(LPCWSTR) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetPreRestoreFailureMsg(BSTR*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE SetPostRestoreFailureMsg(LPCWSTR) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetPostRestoreFailureMsg(BSTR*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE SetBackupStamp(LPCWSTR) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE GetBackupStamp(BSTR*) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE GetPreviousBackupStamp(BSTR*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetBackupOptions(BSTR*) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE GetRestoreOptions(BSTR*) override { return this->notPlayed(__func__); }
+  HRESULT STDMETHODCALLTYPE GetRestoreSubcomponentCount(UINT*) override {
+    return this->notPlayed(__func__);
+  }
   HRESULT STDMETHODCALLTYPE GetRestoreSubcomponent(UINT, BSTR*, BSTR*, boolean*) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE GetFileRestoreStatus(VSS_FILE_RESTORE_STATUS*) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE AddDifferencedFilesByLastModifyTime(LPCWSTR, LPCWSTR, WINBOOL,
                                                                 FILETIME) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE AddDifferencedFilesByLastModifyLSN(LPCWSTR, LPCWSTR, WINBOOL,
                                                                BSTR) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE GetDifferencedFilesCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetDifferencedFilesCount(UINT*) override {
+    return this->notPlayed(__func__);
+  }
   HRESULT STDMETHODCALLTYPE GetDifferencedFile(UINT, BSTR*, BSTR*, WINBOOL*, BSTR*,
                                                FILETIME*) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
 };
 
@@ -340,17 +451,27 @@ class ComponentEx2Face final : public ComponentStubs<IVssComponentEx2, vss::Comp
     return ComponentStubs::QueryInterface(iid, object);
   }
 
-  HRESULT STDMETHODCALLTYPE SetPrepareForBackupFailureMsg(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetPostSnapshotFailureMsg(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPrepareForBackupFailureMsg(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPostSnapshotFailureMsg(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetAuthoritativeRestore(boolean*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRollForward(VSS_ROLLFORWARD_TYPE*, BSTR*) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE SetPrepareForBackupFailureMsg(LPCWSTR) override {
+    return this->notPlayed(__func__);
   }
-  HRESULT STDMETHODCALLTYPE GetRestoreName(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetPostSnapshotFailureMsg(LPCWSTR) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetPrepareForBackupFailureMsg(BSTR*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetPostSnapshotFailureMsg(BSTR*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetAuthoritativeRestore(boolean*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetRollForward(VSS_ROLLFORWARD_TYPE*, BSTR*) override {
+    return this->notPlayed(__func__);
+  }
+  HRESULT STDMETHODCALLTYPE GetRestoreName(BSTR*) override { return this->notPlayed(__func__); }
   HRESULT STDMETHODCALLTYPE SetFailure(HRESULT, HRESULT, LPCWSTR, DWORD) override {
-    return E_NOTIMPL;
+    return this->notPlayed(__func__);
   }
 
   HRESULT STDMETHODCALLTYPE GetFailure(HRESULT* hr, HRESULT* hrApplication, BSTR* message,
@@ -475,8 +596,10 @@ IVssAsync* makeAsyncFace(Run& run, std::unique_ptr<vss::Async> async) {
 
 IVssExamineWriterMetadata* makeWriterMetadataFace(Run& run,
                                                   std::unique_ptr<vss::WriterMetadata> metadata) {
+  // Every writer metadata the model hands out is one of its own.
+  std::unique_ptr<ModelWriterMetadata> model(static_cast<ModelWriterMetadata*>(metadata.release()));
   IVssExamineWriterMetadata* face = nullptr;
-  handOut<WriterMetadataFace>(run, metadata, &face);
+  handOut<WriterMetadataFace>(run, model, &face);
   return face;
 }
 
