@@ -13,7 +13,7 @@
 //   requester delete ID
 //
 // Options: --guid names the volume by the volume GUID path of C:\ instead of
-// C:\; --save FILE stores the backup components document; --exec LINE runs
+// C:\; --save FILE writes the backup components document there; --exec LINE runs
 // the command line LINE while the copy exists, with its device path in
 // REQUESTER_DEVICE.
 
@@ -316,8 +316,10 @@ bool listCopies(IVssBackupComponents* vss, const VSS_ID& wanted) {
   const HRESULT query = vss->Query(GUID_NULL, VSS_OBJECT_NONE, VSS_OBJECT_SNAPSHOT, copies.put());
   check(query, L"Query");
   bool found = false;
+  // One record for every copy, as the sample requester keeps it: the service
+  // only writes it, so it need not be zeroed.
+  VSS_OBJECT_PROP object;
   for (ULONG fetched = 0; query == S_OK;) {
-    VSS_OBJECT_PROP object{};
     check(copies->Next(1, &object, &fetched), L"IVssEnumObject::Next");
     if (fetched == 0) break;
     VSS_SNAPSHOT_PROP& copy = object.Obj.Snap;
@@ -368,9 +370,11 @@ DWORD runWhileHeld(std::wstring line, const std::wstring& device) {
   return code;
 }
 
+// The backup components document, kept for the restore; in FILE if one is named.
 void saveDocument(IVssBackupComponents* vss, const std::wstring& file) {
   Bstr xml;
   check(vss->SaveAsXML(xml.put()), L"SaveAsXML");
+  if (file.empty()) return;
   const std::wstring document = L"\xFEFF" + xml.text();
   std::ofstream(file.c_str(), std::ios::binary)
       .write(reinterpret_cast<const char*>(document.data()),
@@ -422,7 +426,7 @@ int snapshot(LONG context, const Options& options) {
     complete(L"DoSnapshotSet", [&](IVssAsync** a) { return vss->DoSnapshotSet(a); });
     if (writers) checkWriters(vss.get(), L"DoSnapshotSet");
 
-    VSS_SNAPSHOT_PROP properties{};
+    VSS_SNAPSHOT_PROP properties;  // written by the service, not zeroed
     check(vss->GetSnapshotProperties(copy, &properties), L"GetSnapshotProperties");
     const SnapshotStrings strings(&properties);
     // A provider may map no device; such a copy cannot be read.
@@ -442,7 +446,7 @@ int snapshot(LONG context, const Options& options) {
       }
       complete(L"BackupComplete", [&](IVssAsync** a) { return vss->BackupComplete(a); });
       checkWriters(vss.get(), L"BackupComplete");
-      if (!options.save.empty()) saveDocument(vss.get(), options.save);
+      saveDocument(vss.get(), options.save);
     }
     if (!succeeded) throw Failure{L"the command failed while the copy existed", S_OK};
   } catch (const Failure&) {

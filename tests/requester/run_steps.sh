@@ -27,16 +27,10 @@ done
 # step is reported and its failure tolerated; once it passes, it is reported
 # as passing unexpectedly, so that its line here goes.
 declare -A expected_failure=(
-  [metadata]='GetRestoreMethod answers E_NOTIMPL'
-  [backup]='Query answers E_NOTIMPL'
-  [hold]='AddToSnapshotSet does not know the volume GUID path of C:\ (VSS_E_OBJECT_NOT_FOUND)'
-  [no-writers]='AddToSnapshotSet does not know the volume GUID path of C:\ (VSS_E_OBJECT_NOT_FOUND)'
-  [persistent]='SetContext refuses VSS_CTX_CLIENT_ACCESSIBLE (VSS_E_UNSUPPORTED_CONTEXT)'
-  [query]='there is no persistent copy to find, and SetContext refuses VSS_CTX_ALL'
-  [delete]='SetContext refuses VSS_CTX_ALL (VSS_E_UNSUPPORTED_CONTEXT)'
-  [query-deleted]='SetContext refuses VSS_CTX_ALL (VSS_E_UNSUPPORTED_CONTEXT)'
   [field]='the pack of field failures, examples/field, is not there yet'
 )
+
+here=$(cd "$(dirname "$0")" && pwd)
 
 # Wine's Z: drive is this host's root.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -111,8 +105,14 @@ backup_calls=(GatherWriterMetadata AddComponent SetBackupState StartSnapshotSet 
   SetBackupSucceeded BackupComplete SaveAsXML)
 created_calls=(SetContext StartSnapshotSet AddToSnapshotSet DoSnapshotSet GetSnapshotProperties Query)
 
-step metadata 0 '^writer "Mail Store Writer" .* restore method' metadata.record \
-  "${metadata_calls[@]}" -- metadata
+# The metadata over a scenario of its own that declares what a restore needs.
+metadata_shows_alternates() {
+  grep -qxF '    mapping C:\Data\Mail *.edb alternate "D:\Restore\Mail"' "$work/metadata.out" &&
+    grep -qxF '    file C:\Data\Mail\Logs *.chk alternate "D:\Restore\Logs"' "$work/metadata.out"
+}
+also=metadata_shows_alternates FROSTCAP_SIM_SCENARIO=$(windows_path "$here/restore.json") \
+  step metadata 0 '^writer "Mail Store Writer" .* restore method 4 service "MailStore" writer restore 3 reboot 0 mappings 1 schema 0x3$' \
+  metadata.record "${metadata_calls[@]}" GetAlternateLocationMapping -- metadata
 well_formed_xml() { /usr/bin/python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' "$work/$1" 2>/dev/null; }
 also='well_formed_xml backup.xml' step backup 0 '^document: .*"Mailbox Database"' backup.record \
   "${backup_calls[@]}" -- backup --save backup.xml "Mail Store Writer" "Document Writer"
