@@ -283,8 +283,10 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (failed(status) || failed(status = usable(call))) return status;
     if (!setStarted_) return state_->breach(call, rules::kSetStarted);
     if (snapshotRequested_) return state_->breach(call, rules::kSetOpen);
-    if (!hasVolumeNameForm(volumePath)) return state_->breach(call, rules::kVolumeNameForm);
     const Volume* volume = state_->findVolume(volumePath);
+    if (!hasVolumeNameForm(volumePath, volume ? volume->name : u"")) {
+      return state_->breach(call, rules::kVolumeNameForm);
+    }
     if (volume == nullptr) return kObjectNotFound;
     if (std::any_of(snapshots_.begin(), snapshots_.end(),
                     [&](const SnapshotEntry& s) { return s.volume == volume; })) {
@@ -382,8 +384,11 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const std::string call = "IsVolumeSupported";
     Status status = state_->enter(call, text(volume) + "," + text(providerId));
     if (failed(status) || failed(status = usable(call))) return status;
-    if (!hasVolumeNameForm(volume)) return state_->breach(call, rules::kVolumeNameForm);
-    if (state_->findVolume(volume) == nullptr) return kObjectNotFound;
+    const Volume* named = state_->findVolume(volume);
+    if (!hasVolumeNameForm(volume, named ? named->name : u"")) {
+      return state_->breach(call, rules::kVolumeNameForm);
+    }
+    if (named == nullptr) return kObjectNotFound;
     supported = (context_ & kTransportableAttribute) == 0;
     return status;
   }

@@ -80,7 +80,7 @@ class ScenarioSimulation final : public Simulation {
     const Status status = state_->enter(call, platform::wideToUtf8(volume));
     if (failed(status)) return status;
     const Volume* named = state_->findVolume(volume);
-    if (named == nullptr || !hasVolumeNameForm(volume)) return kObjectNotFound;
+    if (named == nullptr || !hasVolumeNameForm(volume, named->name)) return kObjectNotFound;
     snapshotted = false;
     for (const SnapshotProperties& copy : state_->snapshots().list()) {
       snapshotted = snapshotted || copy.volumeName == state_->volumeGuidPath(*named);

@@ -136,6 +136,10 @@ std::vector<SnapshotProperties> SnapshotStore::leftInFolder() const {
     const fs::path& file = entry->path();
     if (file.extension() != kDescriptionSuffix) continue;
     std::optional<SnapshotProperties> p = readDescription(file);
+    // A description whose copy is gone (its maker ended before handing it
+    // over, and the sweep took it) describes nothing.
+    std::error_code gone;
+    if (p && !p->directory.empty() && !fs::is_directory(p->directory, gone)) continue;
     if (!p || std::any_of(entries_.begin(), entries_.end(),
                           [&](const Entry& e) { return e.properties.id == p->id; })) {
       continue;

@@ -1,5 +1,7 @@
 #include "simulator/volume_names.h"
 
+#include <algorithm>
+
 namespace frostcap::simulator {
 namespace {
 
@@ -36,9 +38,11 @@ std::optional<std::u16string_view> pathBelow(std::u16string_view path, std::u16s
   return rest;
 }
 
-bool hasVolumeNameForm(std::u16string_view name) {
-  if (name.starts_with(u'/')) return true;
-  return !name.empty() && isSeparator(name.back());
+bool hasVolumeNameForm(std::u16string_view name, std::u16string_view scenarioName) {
+  if (!name.empty() && isSeparator(name.back())) return true;
+  return name.size() == scenarioName.size() &&
+         std::equal(name.begin(), name.end(), scenarioName.begin(),
+                    [](char16_t a, char16_t b) { return foldUnit(a) == foldUnit(b); });
 }
 
 std::u16string madeUpVolumeGuidPath(std::uint32_t n) {

@@ -20,10 +20,11 @@ std::u16string volumeKey(std::u16string_view name);
 // and its separators (empty for the name itself); nothing otherwise.
 std::optional<std::u16string_view> pathBelow(std::u16string_view path, std::u16string_view name);
 
-// Whether a volume name ends as AddToSnapshotSet requires: with a backslash
-// (or a slash, which Windows takes for one). Host paths (starting with /),
-// which the model takes as volumes of its own, may end either way.
-bool hasVolumeNameForm(std::u16string_view name);
+// Whether `name` is written as AddToSnapshotSet requires: with its trailing
+// backslash (or a slash, which Windows takes for one), or exactly as the
+// scenario writes the volume's own name (`scenarioName`), as hosts name the
+// host directories the model takes for volumes.
+bool hasVolumeNameForm(std::u16string_view name, std::u16string_view scenarioName);
 
 // The volume GUID path the system gives for a mount point (a drive letter or
 // mounted folder with its trailing backslash); nothing where the system does

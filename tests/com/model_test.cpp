@@ -431,9 +431,8 @@ TEST(ModelFace, RecordsEachMisuseAndShowsWhatIsStillHeld) {
 
   EXPECT_EQ(files.texts("Misuse"),
             (std::vector<std::string>{
-                "InitializeForBackup with a document", "Wait with a time-out of 10 ms",
+                "Wait with a time-out of 10 ms",
                 "FreeComponentInfo of a block this IVssWMComponent did not hand out",
-                "GetSnapshotProperties into a record not zeroed",
                 "VssFreeSnapshotPropertiesInternal of properties not handed out",
                 "Release on a released IVssBackupComponents",
                 "SetContext on a released IVssBackupComponents"}));
@@ -449,6 +448,280 @@ TEST(ModelFace, RecordsEachMisuseAndShowsWhatIsStillHeld) {
   component->Release();
   metadata->Release();
   async->Release();
+}
+
+// The functions of the model's vssapi.dll, found by name as a requester's
+// import table finds them.
+struct ModelDll {
+  HMODULE module = LoadLibraryW(besideThisProgram(L"vssapi.dll").c_str());
+#define FROSTCAP_VSSAPI(name) decltype(name)* name = resolve<decltype(name)>(module, #name)
+  FROSTCAP_VSSAPI(CreateVssBackupComponentsInternal);
+  FROSTCAP_VSSAPI(VssFreeSnapshotPropertiesInternal);
+  FROSTCAP_VSSAPI(CreateVssExamineWriterMetadataInternal);
+  FROSTCAP_VSSAPI(IsVolumeSnapshottedInternal);
+  FROSTCAP_VSSAPI(ShouldBlockRevertInternal);
+  FROSTCAP_VSSAPI(GetProviderMgmtInterfaceInternal);
+#undef FROSTCAP_VSSAPI
+
+  // A backup-components object, initialised, in `context`.
+  IVssBackupComponents* backup(LONG context) const {
+    IVssBackupComponents* made = nullptr;
+    EXPECT_EQ(CreateVssBackupComponentsInternal(&made), S_OK);
+    if (made == nullptr) return nullptr;
+    EXPECT_EQ(made->InitializeForBackup(nullptr), S_OK);
+    EXPECT_EQ(made->SetContext(context), S_OK);
+    return made;
+  }
+};
+
+HRESULT waitFor(HRESULT started, IVssAsync* async) {
+  if (FAILED(started) || async == nullptr) return started;
+  HRESULT result = async->Wait(INFINITE);
+  if (SUCCEEDED(result)) async->QueryStatus(&result, nullptr);
+  async->Release();
+  return result;
+}
+
+// A set of the scenario's C:\ in a context without writers; its id, and
+// the copy's in `snapshot`.
+VSS_ID takeSet(IVssBackupComponents* backup, VSS_ID& snapshot) {
+  VSS_ID set{};
+  EXPECT_EQ(backup->StartSnapshotSet(&set), S_OK);
+  EXPECT_EQ(backup->AddToSnapshotSet(const_cast<wchar_t*>(L"C:\\"), GUID_NULL, &snapshot), S_OK);
+  IVssAsync* async = nullptr;
+  EXPECT_EQ(waitFor(backup->DoSnapshotSet(&async), async), S_OK);
+  return set;
+}
+
+// The copies Query lists in the object's context, each freed as a requester frees it.
+std::vector<VSS_ID> query(const ModelDll& dll, IVssBackupComponents* backup) {
+  std::vector<VSS_ID> ids;
+  IVssEnumObject* found = nullptr;
+  EXPECT_EQ(backup->Query(GUID_NULL, VSS_OBJECT_NONE, VSS_OBJECT_SNAPSHOT, &found), S_OK);
+  if (found == nullptr) return ids;
+  VSS_OBJECT_PROP item{};
+  ULONG fetched = 0;
+  while (found->Next(1, &item, &fetched) == S_OK && fetched == 1) {
+    EXPECT_EQ(item.Type, VSS_OBJECT_SNAPSHOT);
+    ids.push_back(item.Obj.Snap.m_SnapshotId);
+    dll.VssFreeSnapshotPropertiesInternal(&item.Obj.Snap);
+  }
+  found->Release();
+  return ids;
+}
+
+bool listed(const std::vector<VSS_ID>& ids, const VSS_ID& id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// Run by the test below in a process of its own: takes a persistent copy and
+// ends without deleting it, as a requester that keeps a copy for later does.
+TEST(ModelFace, TakesAPersistentCopyForAnotherProcess) {
+  wchar_t out[MAX_PATH] = {};
+  if (GetEnvironmentVariableW(L"FROSTCAP_TEST_PERSISTENT_OUT", out, MAX_PATH) == 0) {
+    GTEST_SKIP() << "run by PersistentCopiesOutliveTheirProcessUntilDeleted";
+  }
+  const ModelDll dll;
+  IVssBackupComponents* backup = dll.backup(VSS_CTX_NAS_ROLLBACK);
+  ASSERT_NE(backup, nullptr);
+  VSS_ID snapshot{};
+  takeSet(backup, snapshot);
+  backup->Release();
+  wchar_t text[40] = {};
+  StringFromGUID2(snapshot, text, 40);
+  std::wofstream(fs::path(out)) << text;
+}
+
+// Volume names as requesters give them, the contexts' copies, Query and
+// DeleteSnapshots across objects, runs and processes.
+TEST(ModelFace, PersistentCopiesOutliveTheirProcessUntilDeleted) {
+  const ModelDll dll;
+  ModelFiles files(exampleScenario());
+  wchar_t systemName[64] = {};
+  ASSERT_TRUE(GetVolumeNameForVolumeMountPointW(L"C:\\", systemName, 64));
+  const struct {
+    const wchar_t* name;
+    HRESULT answer;
+  } kNames[] = {{L"C:\\", S_OK}, {systemName, S_OK}, {L"C:", VSS_E_OBJECT_NOT_FOUND}};
+  for (const auto& c : kNames) {
+    SCOPED_TRACE(PrintToString(std::wstring(c.name)));
+    IVssBackupComponents* backup = dll.backup(VSS_CTX_FILE_SHARE_BACKUP);
+    VSS_ID set{}, snapshot{};
+    EXPECT_EQ(backup->StartSnapshotSet(&set), S_OK);
+    EXPECT_EQ(backup->AddToSnapshotSet(const_cast<wchar_t*>(c.name), GUID_NULL, &snapshot),
+              c.answer);
+    backup->Release();
+  }
+
+  // A copy of each kind, then its object goes: only the persistent one stays.
+  const struct {
+    LONG context;
+    bool persistent;
+  } kContexts[] = {{VSS_CTX_FILE_SHARE_BACKUP, false},
+                   {VSS_CTX_NAS_ROLLBACK, true},
+                   {VSS_CTX_CLIENT_ACCESSIBLE, true}};
+  std::vector<VSS_ID> kept;
+  for (const auto& c : kContexts) {
+    SCOPED_TRACE(c.context);
+    IVssBackupComponents* owner = dll.backup(c.context);
+    VSS_ID snapshot{};
+    takeSet(owner, snapshot);
+    IVssBackupComponents* other = dll.backup(c.context);
+    EXPECT_TRUE(listed(query(dll, other), snapshot));
+    owner->Release();
+    EXPECT_EQ(listed(query(dll, other), snapshot), c.persistent);
+    other->Release();
+    if (c.persistent) kept.push_back(snapshot);
+  }
+
+  // One more from another process, which then ends.
+  const fs::path out = files.folder() / "persistent.txt";
+  SetEnvironmentVariableW(L"FROSTCAP_TEST_PERSISTENT_OUT", out.c_str());
+  SetEnvironmentVariableW(L"FROSTCAP_SIM_RECORD", (files.folder() / "child.jsonl").c_str());
+  std::wstring command = L"\"" + besideThisProgram(L"frostcap_com_tests.exe") +
+                         L"\" --gtest_filter=ModelFace.TakesAPersistentCopyForAnotherProcess";
+  STARTUPINFOW startup{sizeof(startup)};
+  PROCESS_INFORMATION child{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &child));
+  WaitForSingleObject(child.hProcess, INFINITE);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  SetEnvironmentVariableW(L"FROSTCAP_TEST_PERSISTENT_OUT", nullptr);
+  SetEnvironmentVariableW(L"FROSTCAP_SIM_RECORD", (files.folder() / "record.jsonl").c_str());
+  std::wstring text;
+  std::wifstream(out) >> text;
+  VSS_ID fromChild{};
+  ASSERT_EQ(CLSIDFromString(text.c_str(), &fromChild), S_OK) << PrintToString(text);
+  kept.push_back(fromChild);
+
+  // Every context sees them, its device path leads to its files, and
+  // DeleteSnapshots ends them for good.
+  IVssBackupComponents* all = dll.backup(VSS_CTX_ALL);
+  const std::vector<VSS_ID> ids = query(dll, all);
+  for (const VSS_ID& id : kept) {
+    EXPECT_TRUE(listed(ids, id));
+    VSS_SNAPSHOT_PROP properties;  // as Microsoft's sample requester passes it: not zeroed
+    ASSERT_EQ(all->GetSnapshotProperties(id, &properties), S_OK);
+    EXPECT_EQ(std::wstring(properties.m_pwszOriginalVolumeName), std::wstring(systemName));
+    EXPECT_NE(properties.m_lSnapshotAttributes & VSS_VOLSNAP_ATTR_PERSISTENT, 0);
+    const std::wstring readme =
+        std::wstring(properties.m_pwszSnapshotDeviceObject) + L"\\Documents\\notes.txt";
+    EXPECT_NE(GetFileAttributesW(readme.c_str()), INVALID_FILE_ATTRIBUTES) << PrintToString(readme);
+    dll.VssFreeSnapshotPropertiesInternal(&properties);
+    BOOL present = FALSE;
+    LONG capability = -1;
+    EXPECT_EQ(dll.IsVolumeSnapshottedInternal(const_cast<wchar_t*>(L"C:\\"), &present, &capability),
+              S_OK);
+    EXPECT_TRUE(present);
+    LONG deleted = 0;
+    VSS_ID notDeleted{};
+    EXPECT_EQ(all->DeleteSnapshots(id, VSS_OBJECT_SNAPSHOT, TRUE, &deleted, &notDeleted), S_OK);
+    EXPECT_EQ(deleted, 1);
+    EXPECT_EQ(all->DeleteSnapshots(id, VSS_OBJECT_SNAPSHOT, TRUE, &deleted, &notDeleted),
+              VSS_E_OBJECT_NOT_FOUND);
+  }
+  for (const VSS_ID& id : kept) EXPECT_FALSE(listed(query(dll, all), id));
+  all->Release();
+  EXPECT_EQ(files.texts("Misuse"), std::vector<std::string>{});
+  EXPECT_EQ(files.texts("Ledger").back(), kBalanced);
+}
+
+// What a requester reads of a writer beyond its files, the documents it
+// stores and hands back, the other exports, and a call the model does not play.
+TEST(ModelFace, HandsOutRestoreMethodsDocumentsAndTheOtherExports) {
+  const ModelDll dll;
+  json scenario = exampleScenario();
+  json& mail = scenario["writers"][0];
+  mail["restoreMethod"] = {
+      {"method", "restoreIfCanReplace"}, {"writerRestore", "always"}, {"rebootRequired", true}};
+  mail["alternateLocations"] = {
+      {{"path", "C:\\Data\\Mail"}, {"filespec", "*.edb"}, {"alternateLocation", "D:\\Restore"}}};
+  mail["backupSchema"] = 0x81;
+  ModelFiles files(scenario);
+  IVssBackupComponents* backup = dll.backup(VSS_CTX_BACKUP);
+  IVssAsync* async = nullptr;
+  ASSERT_EQ(waitFor(backup->GatherWriterMetadata(&async), async), S_OK);
+  VSS_ID instance{};
+  IVssExamineWriterMetadata* metadata = nullptr;
+  ASSERT_EQ(backup->GetWriterMetadata(0, &instance, &metadata), S_OK);
+  BSTR document = nullptr;
+  ASSERT_EQ(metadata->SaveAsXML(&document), S_OK);
+  IVssExamineWriterMetadata* reloaded = nullptr;
+  ASSERT_EQ(dll.CreateVssExamineWriterMetadataInternal(document, &reloaded), S_OK);
+  SysFreeString(document);
+
+  for (IVssExamineWriterMetadata* writer : {metadata, reloaded}) {
+    VSS_RESTOREMETHOD_ENUM method{};
+    VSS_WRITERRESTORE_ENUM writerRestore{};
+    BSTR service = nullptr, procedure = nullptr, location = nullptr;
+    boolean reboot = false;
+    UINT mappings = 0;
+    ASSERT_EQ(
+        writer->GetRestoreMethod(&method, &service, &procedure, &writerRestore, &reboot, &mappings),
+        S_OK);
+    EXPECT_EQ((std::vector<int>{method, writerRestore, reboot, static_cast<int>(mappings)}),
+              (std::vector<int>{VSS_RME_RESTORE_IF_CAN_REPLACE, VSS_WRE_ALWAYS, 1, 1}));
+    IVssWMFiledesc* mapping = nullptr;
+    ASSERT_EQ(writer->GetAlternateLocationMapping(0, &mapping), S_OK);
+    ASSERT_EQ(mapping->GetAlternateLocation(&location), S_OK);
+    EXPECT_EQ(std::wstring(location), L"D:\\Restore");
+    SysFreeString(location);
+    mapping->Release();
+    DWORD schema = 0;
+    EXPECT_EQ(writer->GetBackupSchema(&schema), S_OK);
+    EXPECT_EQ(schema, 0x81u);
+    UINT include = 0, exclude = 0, components = 0;
+    EXPECT_EQ(writer->GetFileCounts(&include, &exclude, &components), S_OK);
+    EXPECT_EQ(components, 1u);
+    writer->Release();
+  }
+  BSTR notADocument = SysAllocString(L"<WRITER_METADATA>");
+  EXPECT_EQ(dll.CreateVssExamineWriterMetadataInternal(notADocument, &reloaded),
+            VSS_E_INVALID_XML_DOCUMENT);
+  SysFreeString(notADocument);
+
+  // The backup's document, stored and handed to a new object, brings back
+  // its components.
+  ASSERT_EQ(backup->SetBackupState(true, false, VSS_BT_COPY, false), S_OK);
+  ASSERT_EQ(
+      backup->AddComponent(
+          instance, {0x5D1A2C40, 0x7E3B, 0x4F6A, {0x9C, 0x21, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x51}},
+          VSS_CT_DATABASE, L"Mail", L"Mailbox Database"),
+      S_OK);
+  ASSERT_EQ(backup->SaveAsXML(&document), S_OK);
+  backup->Release();
+  IVssBackupComponents* resumed = nullptr;
+  ASSERT_EQ(dll.CreateVssBackupComponentsInternal(&resumed), S_OK);
+  EXPECT_EQ(resumed->InitializeForBackup(document), S_OK);
+  SysFreeString(document);
+  UINT count = 0;
+  EXPECT_EQ(resumed->GetWriterComponentsCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(resumed->BreakSnapshotSet(GUID_NULL), E_NOTIMPL);
+
+  BOOL present = TRUE;
+  LONG capability = -1;
+  EXPECT_EQ(dll.IsVolumeSnapshottedInternal(const_cast<wchar_t*>(L"C:\\"), &present, &capability),
+            S_OK);
+  EXPECT_EQ((std::vector<LONG>{present, capability}), (std::vector<LONG>{FALSE, 0}));
+  boolean block = true;
+  EXPECT_EQ(dll.ShouldBlockRevertInternal(L"C:\\", &block), S_OK);
+  EXPECT_FALSE(block);
+  IUnknown* management = nullptr;
+  const VSS_ID systemProvider = {
+      0xb5946137, 0x7b9f, 0x4925, {0xaf, 0x80, 0x51, 0xab, 0xd6, 0x0b, 0x20, 0xd5}};
+  EXPECT_EQ(dll.GetProviderMgmtInterfaceInternal(systemProvider, IID_IUnknown, &management),
+            E_NOINTERFACE);
+  EXPECT_EQ(dll.GetProviderMgmtInterfaceInternal(GUID_NULL, IID_IUnknown, &management),
+            VSS_E_PROVIDER_NOT_REGISTERED);
+  resumed->Release();
+
+  EXPECT_EQ(
+      files.texts("BreakSnapshotSet"),
+      std::vector<std::string>{"IVssBackupComponents::BreakSnapshotSet: not played, E_NOTIMPL"});
+  EXPECT_EQ(files.texts("Misuse"), std::vector<std::string>{});
+  EXPECT_EQ(files.texts("Ledger").back(), kBalanced);
 }
 
 }  // namespace
