@@ -457,6 +457,29 @@ int snapshot(LONG context, const Options& options) {
   return 0;
 }
 
+void report(const Failure& failure, const wchar_t* after) {
+  if (failure.status == S_OK) {
+    fwprintf(stderr, L"requester: %ls%ls\n", failure.what.c_str(), after);
+  } else {
+    fwprintf(stderr, L"requester: %ls failed: 0x%08lX%ls\n", failure.what.c_str(),
+             static_cast<unsigned long>(failure.status), after);
+  }
+}
+
+// While another requester's set is under way the service asks to wait and
+// try again; deployed requesters do, with a new object, a few times.
+int snapshotWithRetries(LONG context, const Options& options) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      return snapshot(context, options);
+    } catch (const Failure& failure) {
+      if (failure.status != VSS_E_SNAPSHOT_SET_IN_PROGRESS || attempt == 3) throw;
+      report(failure, L"; trying again");
+      Sleep(1000);
+    }
+  }
+}
+
 int query(const std::wstring& id) {
   Com<IVssBackupComponents> vss;
   return listCopies(initialise(vss, VSS_CTX_ALL).get(), parseId(id)) ? 0 : 3;
@@ -476,9 +499,9 @@ int remove(const std::wstring& id) {
 int run(const std::wstring& step, const Options& options) {
   const ComApartment com;
   if (step == L"metadata") return listMetadata();
-  if (step == L"backup") return snapshot(VSS_CTX_BACKUP, options);
-  if (step == L"no-writers") return snapshot(VSS_CTX_FILE_SHARE_BACKUP, options);
-  if (step == L"persistent") return snapshot(VSS_CTX_CLIENT_ACCESSIBLE, options);
+  if (step == L"backup") return snapshotWithRetries(VSS_CTX_BACKUP, options);
+  if (step == L"no-writers") return snapshotWithRetries(VSS_CTX_FILE_SHARE_BACKUP, options);
+  if (step == L"persistent") return snapshotWithRetries(VSS_CTX_CLIENT_ACCESSIBLE, options);
   if (step == L"query" && options.rest.size() == 1) return query(options.rest[0]);
   if (step == L"delete" && options.rest.size() == 1) return remove(options.rest[0]);
   fwprintf(stderr, L"requester: unknown step or missing id: %ls\n", step.c_str());
@@ -506,12 +529,7 @@ int wmain(int argc, wchar_t** argv) {
   try {
     return run(argv[1], options);
   } catch (const Failure& failure) {
-    if (failure.status == S_OK) {
-      fwprintf(stderr, L"requester: %ls\n", failure.what.c_str());
-    } else {
-      fwprintf(stderr, L"requester: %ls failed: 0x%08lX\n", failure.what.c_str(),
-               static_cast<unsigned long>(failure.status));
-    }
+    report(failure, L"");
     return 1;
   }
 }
