@@ -59,6 +59,7 @@ step() {
   # Output to files, not pipes, which the wineserver would hold open.
   (cd "$work" && "$wine" requester.exe "$@" >"$name.crlf" 2>"$name.err") || status=$?
   tr -d '\r' <"$work/$name.crlf" >"$work/$name.out"
+  tr -d '\r' <"$work/$name.err" >"$work/$name.errors"
   cp "$work/$record" "$work/$name.jsonl" 2>/dev/null || : >"$work/$name.jsonl"
   local log=$work/$name.jsonl
   # What must hold whether the step succeeds or not.
@@ -69,8 +70,8 @@ step() {
   ledger=$(grep -o '"text":"Ledger([^"]*' "$log" | tail -n 1 | cut -d'"' -f4 || :)
   [[ $ledger == "$balanced" ]] || alarms+=("last ledger: ${ledger:-none}")
   # What the step is for.
-  ((status == expected)) || problems+=("exit status $status, not $expected: $(tr -d '\r' <"$work/$name.err")")
-  [[ -z $output ]] || cat "$work/$name.out" "$work/$name.err" | grep -Eq -- "$output" ||
+  ((status == expected)) || problems+=("exit status $status, not $expected: $(cat "$work/$name.errors")")
+  [[ -z $output ]] || cat "$work/$name.out" "$work/$name.errors" | grep -Eq -- "$output" ||
     problems+=("no line of the output matches $output")
   [[ -z ${also:-} ]] || $also || problems+=("$also fails")
   for call in "${calls[@]}"; do
@@ -129,17 +130,17 @@ step delete 0 '^deleted 1 ' persistent.record SetContext DeleteSnapshots -- dele
 step query-deleted 3 '' persistent.record Query -- query "${id:-none}"
 
 # The field failures of examples/field, each met by a backup of the mail
-# store writer that reads the copy: scenario, exit status, a line the
-# requester prints, and how often the copy is read (twice: again three seconds
-# on, after copy-vanishes.json has let it go two seconds after it was made,
-# or before, on a slow machine). Delays are cut to a second.
+# store writer that reads the copy: scenario, exit status, how often the copy
+# is read (twice: again three seconds on, after copy-vanishes.json has let it
+# go two seconds after it was made, or before, on a slow machine), and a line
+# the requester prints. Delays are cut to a second.
 field_cases=(
-  'set-in-progress|0|^requester: StartSnapshotSet failed: 0x80042316; trying again$|once'
-  'no-device|1|^requester: the new copy has no device path$|once'
-  'writer-veto|1|^requester: PrepareForBackup \(its result\) failed: 0x800423F3$|once'
-  'copy-vanishes|1|^requester: (the command failed while the copy existed|GetSnapshotProperties failed: 0x80042308)$|twice'
-  'slow-metadata|0|^\./Data/Mail/mailbox\.edb$|once'
-  'access-denied|1|^requester: CreateVssBackupComponents failed: 0x80070005$|once'
+  'set-in-progress|0|once|^requester: StartSnapshotSet failed: 0x80042316; trying again$'
+  'no-device|1|once|^requester: the new copy has no device path$'
+  'writer-veto|1|once|^requester: PrepareForBackup \(its result\) failed: 0x800423F3$'
+  'copy-vanishes|1|twice|^requester: (the command failed while the copy existed|GetSnapshotProperties failed: 0x80042308)$'
+  'slow-metadata|0|once|^\./Data/Mail/mailbox\.edb$'
+  'access-denied|1|once|^requester: CreateVssBackupComponents failed: 0x80070005$'
 )
 if [[ -d $examples/field ]]; then
   mkdir -p "$work/field"
@@ -150,7 +151,7 @@ if [[ -d $examples/field ]]; then
   declare -A reading=([once]='cmd /c list_files.exe %REQUESTER_DEVICE%')
   reading[twice]="${reading[once]} & ping -n 4 127.0.0.1 >nul & list_files.exe %REQUESTER_DEVICE%"
   for case in "${field_cases[@]}"; do
-    IFS='|' read -r scenario status output reads <<<"$case"
+    IFS='|' read -r scenario status reads output <<<"$case"
     FROSTCAP_SIM_SCENARIO=$(windows_path "$work/field/$scenario.json") \
       step "field-$scenario" "$status" "$output" "$scenario.record" -- \
       backup --exec "${reading[$reads]}" "Mail Store Writer"
