@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The checks beyond the ordinary test run: the whole native suite built with
 # AddressSanitizer and UndefinedBehaviorSanitizer (preset native-asan, which
-# also builds the fuzz targets), frostcap_tests under valgrind's memcheck as a
-# second opinion, and every fuzz target for a bounded time. Any finding fails
-# the script; a fuzzer's crashing input is kept under build/native-asan/fuzz-runs.
+# also builds the fuzz targets; the Python binding's suite runs there too,
+# with the sanitizer's shared runtime preloaded into the interpreter, so that
+# its threads sharing one snapshot meet a checked library), frostcap_tests
+# under valgrind's memcheck as a second opinion, and every fuzz target for a
+# bounded time. Any finding fails the script; a fuzzer's crashing input is
+# kept under build/native-asan/fuzz-runs.
 #
 # FROSTCAP_FUZZ_SECONDS sets the time per fuzz target (default 20).
 set -euo pipefail

@@ -1,7 +1,13 @@
 // Package frostcap takes point-in-time shadow copies of volumes for a backup
 // program through the frostcap library. On Windows it loads frostcap.dll
 // without cgo; elsewhere it links libfrostcap-sim, the library over the
-// simulated service (package frostcap/sim drives that service), with cgo.
+// simulated service (package frostcap/sim drives that service), with cgo. A
+// build without cgo outside Windows compiles too, and every call then
+// answers ErrNoLibrary.
+//
+// Only Close(true) reports the backup as succeeded: a deferred Close(false),
+// a snapshot that is garbage-collected before it is closed and a process
+// that ends with the snapshot held all leave it failed.
 //
 //	snap, err := frostcap.Take(frostcap.Options{Volumes: []string{`C:\`}})
 //	if err != nil {
@@ -18,6 +24,7 @@ import (
 	"encoding/json"
 	"errors"
 	"fmt"
+	"runtime"
 	"strings"
 
 	"frostcap/internal/native"
@@ -86,6 +93,28 @@ func (e *Error) Error() string {
 // ErrClosed is returned by the methods of a snapshot that is closed.
 var ErrClosed = errors.New("frostcap: the snapshot is closed")
 
+// ErrNoLibrary is wrapped, with the reason, by the error of every call when
+// the program has no library: frostcap.dll cannot be loaded, or the program
+// was built without cgo outside Windows.
+var ErrNoLibrary = native.ErrNoLibrary
+
+// CheckLibrary answers nil when the library can be called, and otherwise the
+// error that every call would answer.
+func CheckLibrary() error { return native.Do(func() {}) }
+
+// BackupPrivilege answers nil when the package enabled SeBackupPrivilege in
+// the process's token (on Windows, before the library's first call), and
+// otherwise why not: the account does not hold it, or there is no library or
+// no such privilege. Failing to enable it does not stop a snapshot; files
+// that the account may not read then stay unreadable in the copies.
+// SeRestorePrivilege is not needed to take or read a copy.
+func BackupPrivilege() error {
+	if err := CheckLibrary(); err != nil {
+		return err
+	}
+	return native.BackupPrivilege
+}
+
 // CatalogueEntry is one component a writer reports. Type is VSS_CT_DATABASE,
 // VSS_CT_FILEGROUP or empty for any other type.
 type CatalogueEntry struct {
@@ -97,7 +126,7 @@ type CatalogueEntry struct {
 }
 
 // Snapshot holds shadow copies until it is closed. Its methods may be called
-// from any goroutine, one at a time.
+// from any goroutine; they take turns on the library's thread.
 type Snapshot struct {
 	handle     native.Handle
 	open       bool
@@ -128,7 +157,7 @@ func Take(o Options) (*Snapshot, error) {
 	}
 	var snap *Snapshot
 	var err error
-	native.Do(func() {
+	if missing := native.Do(func() {
 		h, ok := native.New()
 		if !ok {
 			err = errors.New("frostcap: out of memory")
@@ -156,13 +185,20 @@ func Take(o Options) (*Snapshot, error) {
 			return
 		}
 		snap = &Snapshot{handle: h, open: true, mountPaths: native.Drain(h, native.MountPaths)}
-	})
+	}); missing != nil {
+		return nil, missing
+	}
+	if snap != nil {
+		// A snapshot dropped without Close is released as failed.
+		runtime.SetFinalizer(snap, func(s *Snapshot) { s.Close(false) })
+	}
 	return snap, err
 }
 
 // Close completes the backup, as succeeded or not, and ends the shadow
-// copies. Calls after the first do nothing, so that a deferred Close(false)
-// covers every early return.
+// copies. Calls after the first do nothing: a deferred Close(false) fails
+// the backup on every early return and panic, and changes nothing after
+// Close(true).
 func (s *Snapshot) Close(succeeded bool) {
 	native.Do(func() {
 		if s.open {
@@ -178,13 +214,15 @@ func (s *Snapshot) Close(succeeded bool) {
 
 // while runs f on the library's thread while the snapshot is open.
 func (s *Snapshot) while(f func()) (err error) {
-	native.Do(func() {
+	if missing := native.Do(func() {
 		if !s.open {
 			err = ErrClosed
 			return
 		}
 		f()
-	})
+	}); missing != nil {
+		return missing
+	}
 	return err
 }
 
@@ -269,12 +307,13 @@ func (s *Snapshot) Messages() ([]string, error) {
 }
 
 // IsNetworkPath tells whether the library takes path for a network path (a
-// UNC path such as \\server\share), which cannot be copied.
+// UNC path such as \\server\share), which cannot be copied; false without a
+// library.
 func IsNetworkPath(path string) bool {
 	if native.HasNUL(path) {
 		return false // names no file
 	}
-	var answer int
+	answer := 1 // not a network path, when there is no library to ask
 	native.Do(func() { answer = native.PathIsNetworkPath(path) })
 	return answer == 0
 }

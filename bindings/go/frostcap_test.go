@@ -7,9 +7,11 @@ import (
 	"path/filepath"
 	"reflect"
 	"regexp"
+	"runtime"
 	"sort"
 	"strings"
 	"testing"
+	"time"
 
 	"frostcap"
 	"frostcap/sim"
@@ -190,8 +192,39 @@ func TestRenderMessageAndIsNetworkPath(t *testing.T) {
 		}
 	}
 	for path, want := range map[string]bool{`\\server\share`: true, `C:\`: false, "": false} {
-		if got := frostcap.IsNetworkPath(path); got != want {
+		if got := frostcap.IsNetworkPath(path); got != want && frostcap.CheckLibrary() == nil {
 			t.Errorf("IsNetworkPath(%q): %v", path, got)
+		}
+	}
+}
+
+// A snapshot dropped while open is released as failed once collected.
+func TestADroppedSnapshotFailsTheBackup(t *testing.T) {
+	load(t)
+	if _, err := frostcap.Take(frostcap.Options{Volumes: []string{`C:\`}, Components: bothComponents}); err != nil {
+		t.Fatal(err)
+	}
+	for i := 0; i < 500 && calls("SetBackupSucceeded") == nil; i++ {
+		runtime.GC()
+		time.Sleep(10 * time.Millisecond)
+	}
+	if verdicts := strings.Join(calls("SetBackupSucceeded"), " "); strings.Count(verdicts, ",false)") != 2 {
+		t.Errorf("verdicts %q", verdicts)
+	}
+}
+
+// Without a library (built without cgo outside Windows, or no frostcap.dll
+// beside the program) every call answers why.
+func TestWithoutTheLibraryEveryCallSaysSo(t *testing.T) {
+	missing := frostcap.CheckLibrary()
+	if missing == nil {
+		t.Skip("the library is there")
+	}
+	_, take := frostcap.Take(frostcap.Options{Volumes: []string{`C:\`}})
+	_, record := sim.Record()
+	for _, err := range []error{missing, take, record, frostcap.BackupPrivilege(), sim.Unload()} {
+		if !errors.Is(err, frostcap.ErrNoLibrary) || !strings.HasPrefix(err.Error(), frostcap.ErrNoLibrary.Error()+": ") {
+			t.Errorf("%v", err)
 		}
 	}
 }

@@ -3,6 +3,7 @@ using System.Collections.Generic;
 using System.IO;
 using System.Linq;
 using System.Text.RegularExpressions;
+using System.Threading;
 using NUnit.Framework;
 
 namespace Frostcap.Tests {
@@ -99,6 +100,20 @@ namespace Frostcap.Tests {
       Assert.That(Verdicts(), Is.EqualTo("false"));
       Assert.Throws<ObjectDisposedException>(() => held.Files());
       Assert.Throws<ArgumentException>(() => Snapshot.Take(volumes: new[] {"C:\\\0"}));
+    }
+
+    // A snapshot never disposed is freed as failed by its finalizer; the
+    // thread that took it is gone, so that no stale reference keeps it.
+    [Test]
+    public void ADroppedSnapshotFailsTheBackup() {
+      Load();
+      var taker = new Thread(() => Snapshot.Take(volumes: new[] {@"C:\"}, components: Both));
+      taker.Start();
+      taker.Join();
+      GC.Collect();
+      GC.WaitForPendingFinalizers();
+      Assert.That(Verdicts(), Is.EqualTo("false false"));
+      Assert.That(Snapshot.BackupPrivilegeEnabled, Is.Null);
     }
 
     [TestCase("{FATAL_PREFIX}{ERR_NO_VOLUMES}", "error: there is nothing to copy: no volume and no writer was chosen")]

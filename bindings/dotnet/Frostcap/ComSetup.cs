@@ -8,10 +8,14 @@ using System.Threading;
 
 namespace Frostcap {
   // What a requester process sets up on Windows before the library runs, as
-  // the Python binding does, once, before the first snapshot: COM in the
-  // multithreaded apartment, the process's COM security with the settings
-  // documented for requesters (so that writers running under other accounts
-  // can call back), and COM's catching of fatal exceptions turned off.
+  // the Python binding does, once, before the first snapshot:
+  // SeBackupPrivilege enabled in the process's token at best effort (so that
+  // the library can list protected folders and the host can read every file
+  // of the copies; SeRestorePrivilege is a restore's, not a requester's); COM
+  // in the multithreaded apartment, the process's COM security with the
+  // settings documented for requesters (so that writers running under other
+  // accounts can call back), and COM's catching of fatal exceptions turned
+  // off.
   // Security is process-wide and taken by the first caller: settings the
   // program made earlier stay (RPC_E_TOO_LATE). A thread in a
   // single-threaded apartment cannot drive the service, so a snapshot is
@@ -22,6 +26,7 @@ namespace Frostcap {
     static readonly Guid IidGlobalOptions = new Guid("0000015b-0000-0000-c000-000000000046");
     static readonly object gate = new object();
     static bool prepared;
+    static bool? backupPrivilege;
 
     internal interface IOle32 {
       int CoInitializeEx(IntPtr reserved, uint mode);
@@ -59,9 +64,21 @@ namespace Frostcap {
     [UnmanagedFunctionPointer(CallingConvention.StdCall)]
     internal delegate uint Release(IntPtr self);
 
+    static bool OnWindows => Environment.OSVersion.Platform == PlatformID.Win32NT;
+
+    // Whether SeBackupPrivilege is enabled, which the first call tries; null
+    // outside Windows.
+    internal static bool? BackupPrivilege() {
+      lock (gate) {
+        if (OnWindows && backupPrivilege == null) backupPrivilege = Privilege.EnableBackup() == 0;
+        return backupPrivilege;
+      }
+    }
+
     // Before each snapshot, on its thread.
     internal static void BeforeSnapshot() {
-      if (Environment.OSVersion.Platform != PlatformID.Win32NT) return;
+      if (!OnWindows) return;
+      BackupPrivilege();
       lock (gate) {
         if (!prepared) {
           if (Prepare(new Ole32()) == null) throw SingleThreadedApartment();
@@ -100,6 +117,47 @@ namespace Frostcap {
                        new UIntPtr(1) /* COMGLB_EXCEPTION_DONOT_HANDLE */));
       release(options);
       return statuses;
+    }
+  }
+
+  // Enables a privilege the process's token holds, at best effort.
+  static class Privilege {
+    const uint TokenAdjustPrivileges = 0x20, TokenQuery = 0x8, SePrivilegeEnabled = 0x2;
+
+    // TOKEN_PRIVILEGES with one entry.
+    [StructLayout(LayoutKind.Sequential, Pack = 4)]
+    struct TokenPrivileges {
+      public uint Count;
+      public long Luid;
+      public uint Attributes;
+    }
+
+    [DllImport("kernel32.dll")] static extern IntPtr GetCurrentProcess();
+    [DllImport("kernel32.dll")] static extern bool CloseHandle(IntPtr handle);
+    [DllImport("advapi32.dll", SetLastError = true)]
+    static extern bool OpenProcessToken(IntPtr process, uint access, out IntPtr token);
+    [DllImport("advapi32.dll", SetLastError = true, CharSet = CharSet.Unicode)]
+    static extern bool LookupPrivilegeValueW(string system, string name, out long luid);
+    [DllImport("advapi32.dll", SetLastError = true)]
+    static extern bool AdjustTokenPrivileges(IntPtr token, bool disableAll, ref TokenPrivileges state,
+                                             uint length, IntPtr previous, IntPtr returnLength);
+
+    // 0 once SeBackupPrivilege is enabled; otherwise the system's error code,
+    // 1300 (ERROR_NOT_ALL_ASSIGNED) when the account does not hold it.
+    internal static int EnableBackup() {
+      IntPtr token;
+      if (!OpenProcessToken(GetCurrentProcess(), TokenAdjustPrivileges | TokenQuery, out token))
+        return Marshal.GetLastWin32Error();
+      try {
+        var state = new TokenPrivileges {Count = 1, Attributes = SePrivilegeEnabled};
+        // The last error is that of a call that failed, or the one that
+        // AdjustTokenPrivileges sets when it succeeds: 0, or 1300.
+        if (LookupPrivilegeValueW(null, "SeBackupPrivilege", out state.Luid))
+          AdjustTokenPrivileges(token, false, ref state, 0, IntPtr.Zero, IntPtr.Zero);
+        return Marshal.GetLastWin32Error();
+      } finally {
+        CloseHandle(token);
+      }
     }
   }
 }

@@ -14,7 +14,8 @@ namespace Frostcap {
   /// backup as succeeded only when Complete was called first: Dispose cannot
   /// see an exception leaving a using block, so the block ends with Complete,
   /// and an exception before it, like any other way out, reports a failure.
-  /// Use a snapshot from one thread at a time.
+  /// A snapshot that is never disposed is freed by its finalizer, as failed
+  /// unless Complete was called. Use a snapshot from one thread at a time.
   /// </summary>
   public sealed class Snapshot : IDisposable {
     delegate IntPtr NextText(SnapshotHandle snapshot, out UIntPtr length);
@@ -127,6 +128,16 @@ namespace Frostcap {
     public void Complete() => Live().Verdict = 1;
 
     public void Dispose() => handle.Dispose();
+
+    /// <summary>
+    /// Whether SeBackupPrivilege is enabled in the process's token, which the
+    /// binding tries once on Windows, before the first snapshot or when this
+    /// is first read. False when the account does not hold it (an
+    /// administrator or a member of Backup Operators does): snapshots still
+    /// work, but files that the account may not read stay unreadable in the
+    /// copies. Null outside Windows. SeRestorePrivilege is not needed.
+    /// </summary>
+    public static bool? BackupPrivilegeEnabled => ComSetup.BackupPrivilege();
 
     /// <summary>
     /// Whether the library takes path for a network path (a UNC path such as

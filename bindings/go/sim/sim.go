@@ -29,11 +29,13 @@ type RecordEntry struct {
 // simulation's functions.
 func simulated(f func()) error {
 	var available bool
-	native.Do(func() {
+	if missing := native.Do(func() {
 		if available = native.Simulated(); available {
 			f()
 		}
-	})
+	}); missing != nil {
+		return missing
+	}
 	if !available {
 		return ErrNotSimulated
 	}

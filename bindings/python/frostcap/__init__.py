@@ -13,6 +13,7 @@ system's search finds. frostcap.sim drives the simulated service of
 libfrostcap-sim.
 """
 
+from ._com import backup_privilege_enabled
 from ._library import Library, LibraryError
 from ._library import load as load_library
 from ._messages import TOKEN_TEXTS, render_message
@@ -23,5 +24,6 @@ __version__ = "0.1.0"
 
 __all__ = [
     "BACKUP_TYPES", "CatalogueEntry", "Component", "Library", "LibraryError", "Snapshot",
-    "SnapshotError", "TOKEN_TEXTS", "is_network_path", "load_library", "render_message",
+    "SnapshotError", "TOKEN_TEXTS", "backup_privilege_enabled", "is_network_path",
+    "load_library", "render_message",
 ]

@@ -1,4 +1,7 @@
-"""What a requester process sets up on Windows before the library runs: COM
+"""What a requester process sets up on Windows before the library runs:
+SeBackupPrivilege enabled in the process's token, so that the library can
+list protected folders and the program can read every file of the copies
+(SeRestorePrivilege belongs to restoring, which a requester does not do); COM
 in the multithreaded apartment, process-wide COM security that lets writers
 running under other accounts call back into the process, and COM's catching
 of fatal exceptions turned off. Python cannot know whether the program did
@@ -6,6 +9,7 @@ this already, so it is done at best effort: settings made earlier by the
 program stay as they are."""
 
 import ctypes
+import functools
 import sys
 import uuid
 import warnings
@@ -20,6 +24,10 @@ _COMGLB_EXCEPTION_HANDLING = 1
 _COMGLB_EXCEPTION_DONOT_HANDLE = 1
 _CLSID_GLOBAL_OPTIONS = "{0000034b-0000-0000-c000-000000000046}"
 _IID_GLOBAL_OPTIONS = "{0000015b-0000-0000-c000-000000000046}"
+
+_TOKEN_ADJUST_PRIVILEGES = 0x20
+_TOKEN_QUERY = 0x8
+_SE_PRIVILEGE_ENABLED = 0x2
 
 RPC_E_CHANGED_MODE = 0x80010106
 RPC_E_TOO_LATE = 0x80010119
@@ -45,6 +53,51 @@ class ComSetup(NamedTuple):
     apartment: int
     security: int = None
     exception_handling: int = None
+
+
+class _TokenPrivileges(ctypes.Structure):
+    """TOKEN_PRIVILEGES with one entry."""
+
+    _pack_ = 4
+    _fields_ = [("count", ctypes.c_uint32), ("luid", ctypes.c_int64),
+                ("attributes", ctypes.c_uint32)]
+
+
+def _enable_backup_privilege():
+    """0 once SeBackupPrivilege is enabled, otherwise the system's error code:
+    1300 (ERROR_NOT_ALL_ASSIGNED) when the account does not hold it."""
+    advapi32 = ctypes.WinDLL("advapi32", use_last_error=True)
+    kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+    kernel32.GetCurrentProcess.restype = ctypes.c_void_p
+    kernel32.CloseHandle.argtypes = [ctypes.c_void_p]
+    advapi32.OpenProcessToken.argtypes = [ctypes.c_void_p, ctypes.c_uint32, ctypes.c_void_p]
+    advapi32.LookupPrivilegeValueW.argtypes = [ctypes.c_wchar_p, ctypes.c_wchar_p, ctypes.c_void_p]
+    advapi32.AdjustTokenPrivileges.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p,
+                                               ctypes.c_uint32, ctypes.c_void_p, ctypes.c_void_p]
+    token = ctypes.c_void_p()
+    if not advapi32.OpenProcessToken(kernel32.GetCurrentProcess(),
+                                     _TOKEN_ADJUST_PRIVILEGES | _TOKEN_QUERY, ctypes.byref(token)):
+        return ctypes.get_last_error()
+    try:
+        state = _TokenPrivileges(count=1, attributes=_SE_PRIVILEGE_ENABLED)
+        luid = ctypes.byref(state, _TokenPrivileges.luid.offset)
+        # The last error is that of a call that failed, or the one that
+        # AdjustTokenPrivileges sets when it succeeds: 0, or 1300.
+        if advapi32.LookupPrivilegeValueW(None, "SeBackupPrivilege", luid):
+            advapi32.AdjustTokenPrivileges(token, 0, ctypes.byref(state), 0, None, None)
+        return ctypes.get_last_error()
+    finally:
+        kernel32.CloseHandle(token)
+
+
+@functools.lru_cache(maxsize=None)
+def backup_privilege_enabled():
+    """Whether SeBackupPrivilege is enabled in the process's token, which the
+    first call tries (the binding calls it before it loads the library). False
+    when the account does not hold it (an administrator or a member of Backup
+    Operators does): snapshots still work, but files that the account may not
+    read stay unreadable in the copies. None outside Windows."""
+    return _enable_backup_privilege() == 0 if sys.platform == "win32" else None
 
 
 def _failed(status):

@@ -83,6 +83,7 @@ def _prepare_com():
     global _com_prepared
     if not _com_prepared:
         _com_prepared = True
+        _com.backup_privilege_enabled()
         _com.prepare()
 
 

@@ -1,6 +1,10 @@
 """A backup from its configuration to its release, as a context manager."""
 
+import atexit
 import json
+import threading
+import weakref
+from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import NamedTuple
 
@@ -61,6 +65,17 @@ def _backup_type(value):
     raise ValueError(f"backup type {value!r}: expected one of {sorted(BACKUP_TYPES)} or a number")
 
 
+# The snapshots entered and not yet released, which the interpreter's exit
+# releases as failed.
+_held = weakref.WeakSet()
+
+
+@atexit.register
+def _release_held():
+    for snapshot in list(_held):
+        snapshot._release(0)
+
+
 class Snapshot:
     """Shadow copies of `volumes` (names such as "C:\\\\") and of what the
     chosen `writers` (class ids, GUIDs in braces) and `components` need.
@@ -68,8 +83,14 @@ class Snapshot:
     Entering the context prepares the backup and creates the shadow copies;
     SnapshotError is raised, with the library's messages, when either fails
     (the backup is then released as failed). Leaving it completes the backup,
-    as succeeded when the block ended normally and as failed when it raised,
-    and ends the shadow copies. A Snapshot is entered once.
+    as succeeded only when the block ended normally and as failed when it
+    raised, and ends the shadow copies. A Snapshot is entered once. One that
+    is garbage-collected while held, or still held when the interpreter
+    exits, is released as failed.
+
+    Its methods may be called from several threads: a lock makes them take
+    turns, since ctypes lets other threads run during each call of the
+    library, which a handle does not allow.
 
     `backup_type` is a name from BACKUP_TYPES or a number (default: the
     library's, incremental); `system_provider` uses the system's own software
@@ -79,6 +100,9 @@ class Snapshot:
 
     def __init__(self, volumes=(), writers=(), components=(), backup_type=None,
                  system_provider=False, library=None):
+        # First, for __del__ when a check below fails.
+        self._lock = threading.RLock()
+        self._handle = None
         if isinstance(volumes, str) or isinstance(writers, str):
             raise TypeError("volumes and writers are lists of texts")
         self._volumes = list(volumes)
@@ -90,7 +114,6 @@ class Snapshot:
         self._backup_type = _backup_type(backup_type)
         self._system_provider = system_provider
         self._lib = _library.load(library)
-        self._handle = None
         self._entered = False
         self._mount_paths = []
 
@@ -99,30 +122,33 @@ class Snapshot:
         return self._lib
 
     def __enter__(self):
-        if self._entered:
-            raise RuntimeError("a Snapshot is entered once; make a new one")
-        self._entered = True
-        lib = self._lib
-        lib.library_init()
-        self._handle = lib.snapshot_new()
-        if not self._handle:
-            raise MemoryError("frostcap_snapshot_new")
-        try:
-            self._configure()
-            for phase in (lib.snapshot_perform_a, lib.snapshot_perform_b):
-                if phase(self._handle) != 0:
-                    messages = lib.drain(lib.snapshot_getNextMessage, self._handle)
-                    self._release(0)
-                    raise SnapshotError(messages)
-            self._mount_paths = lib.drain(lib.snapshot_getNextMountPath, self._handle)
-        except BaseException:
-            self._release(0)
-            raise
+        with self._lock:
+            if self._entered:
+                raise RuntimeError("a Snapshot is entered once; make a new one")
+            self._entered = True
+            lib = self._lib
+            lib.library_init()
+            self._handle = lib.snapshot_new()
+            if not self._handle:
+                raise MemoryError("frostcap_snapshot_new")
+            _held.add(self)
+            try:
+                self._configure()
+                for phase in (lib.snapshot_perform_a, lib.snapshot_perform_b):
+                    if phase(self._handle) != 0:
+                        raise SnapshotError(lib.drain(lib.snapshot_getNextMessage, self._handle))
+                self._mount_paths = lib.drain(lib.snapshot_getNextMountPath, self._handle)
+            except BaseException:
+                self._release(0)
+                raise
         return self
 
     def __exit__(self, exc_type, exc, traceback):
         self._release(1 if exc_type is None else 0)
         return False
+
+    def __del__(self):
+        self._release(0)
 
     def _configure(self):
         lib, handle = self._lib, self._handle
@@ -141,34 +167,39 @@ class Snapshot:
             lib.snapshot_setUseSystemProvider(handle)
 
     def _release(self, verdict):
-        if self._handle:
+        with self._lock:
             handle, self._handle = self._handle, None
-            self._lib.snapshot_free(handle, verdict)
+            if handle:
+                _held.discard(self)
+                self._lib.snapshot_free(handle, verdict)
 
-    def _live_handle(self):
-        if not self._handle:
-            raise RuntimeError("the snapshot is not held: use it inside its with block")
-        return self._handle
+    @contextmanager
+    def _turn(self):
+        """The live handle, for this thread alone until the block ends."""
+        with self._lock:
+            if not self._handle:
+                raise RuntimeError("the snapshot is not held: use it inside its with block")
+            yield self._handle
 
     def mount_paths(self):
         """The device paths of the shadow copies, one per volume."""
-        self._live_handle()
-        return iter(list(self._mount_paths))
+        with self._turn():
+            return iter(list(self._mount_paths))
 
     def components(self):
         """Every component of every writer the service reports, read afresh.
         A failure to read them all is queued as a warning message."""
-        handle = self._live_handle()
-        self._lib.snapshot_loadWriterComponents(handle)
-        lines = self._lib.drain(self._lib.snapshot_getNextWriterComponent, handle)
+        with self._turn() as handle:
+            self._lib.snapshot_loadWriterComponents(handle)
+            lines = self._lib.drain(self._lib.snapshot_getNextWriterComponent, handle)
         return iter([CatalogueEntry(*json.loads(line)) for line in lines
                      if not line.startswith("#")])
 
     def _inventory(self):
-        handle = self._live_handle()
-        self._lib.snapshot_loadWriterFileInfo(handle)
-        files = self._lib.drain(self._lib.snapshot_getNextWriterFileInfo, handle)
-        excluded = self._lib.drain(self._lib.snapshot_getNextWriterExcludedFileInfo, handle)
+        with self._turn() as handle:
+            self._lib.snapshot_loadWriterFileInfo(handle)
+            files = self._lib.drain(self._lib.snapshot_getNextWriterFileInfo, handle)
+            excluded = self._lib.drain(self._lib.snapshot_getNextWriterExcludedFileInfo, handle)
         return files, excluded
 
     def files(self):
@@ -183,7 +214,8 @@ class Snapshot:
     def messages(self, raw=False):
         """The messages queued since the last call, in English, or with their
         tokens when `raw`."""
-        texts = self._lib.drain(self._lib.snapshot_getNextMessage, self._live_handle())
+        with self._turn() as handle:
+            texts = self._lib.drain(self._lib.snapshot_getNextMessage, handle)
         return iter(texts if raw else [render_message(text) for text in texts])
 
 

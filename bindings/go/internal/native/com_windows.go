@@ -1,6 +1,7 @@
 package native
 
 import (
+	"errors"
 	"fmt"
 	"runtime"
 	"syscall"
@@ -8,7 +9,11 @@ import (
 )
 
 // What a requester process sets up on Windows before the library runs, done
-// here because the package owns the thread that drives the library: COM in
+// here because the package owns the thread that drives the library:
+// SeBackupPrivilege enabled in the process's token, at best effort, so that
+// the library can list protected folders and the program can read every file
+// of the copies (restoring is not a requester's business, so
+// SeRestorePrivilege stays as it is); COM in
 // the multithreaded apartment on that thread, the process's COM security with
 // the settings documented for requesters (so that writers running under other
 // accounts can call back), and COM's catching of fatal exceptions turned off.
@@ -27,7 +32,15 @@ const (
 	clsctxInprocServer         = 0x1
 	comglbExceptionHandling    = 1
 	comglbExceptionDonotHandle = 1
+	tokenAdjustPrivileges      = 0x20
+	tokenQuery                 = 0x8
+	sePrivilegeEnabled         = 0x2
+	errorNotAllAssigned        = syscall.Errno(1300)
 )
+
+// BackupPrivilege is nil once the set-up enabled SeBackupPrivilege, and
+// otherwise says why it is not enabled.
+var BackupPrivilege error
 
 var (
 	ole32                = syscall.NewLazyDLL("ole32.dll")
@@ -36,7 +49,39 @@ var (
 	coCreateInstance     = ole32.NewProc("CoCreateInstance")
 	clsidGlobalOptions   = syscall.GUID{Data1: 0x0000034b, Data4: [8]byte{0xc0, 0, 0, 0, 0, 0, 0, 0x46}}
 	iidGlobalOptions     = syscall.GUID{Data1: 0x0000015b, Data4: [8]byte{0xc0, 0, 0, 0, 0, 0, 0, 0x46}}
+
+	advapi32              = syscall.NewLazyDLL("advapi32.dll")
+	lookupPrivilegeValue  = advapi32.NewProc("LookupPrivilegeValueW")
+	adjustTokenPrivileges = advapi32.NewProc("AdjustTokenPrivileges")
 )
+
+func enableBackupPrivilege() error {
+	process, _ := syscall.GetCurrentProcess()
+	var token syscall.Token
+	if err := syscall.OpenProcessToken(process, tokenAdjustPrivileges|tokenQuery, &token); err != nil {
+		return fmt.Errorf("frostcap: OpenProcessToken: %w", err)
+	}
+	defer token.Close()
+	// TOKEN_PRIVILEGES with one entry: the count, the LUID, its attributes.
+	privileges := struct{ count, luidLow, luidHigh, attributes uint32 }{count: 1,
+		attributes: sePrivilegeEnabled}
+	name, _ := syscall.UTF16PtrFromString("SeBackupPrivilege")
+	if ok, _, err := lookupPrivilegeValue.Call(0, uintptr(unsafe.Pointer(name)),
+		uintptr(unsafe.Pointer(&privileges.luidLow))); ok == 0 {
+		return fmt.Errorf("frostcap: LookupPrivilegeValueW(SeBackupPrivilege): %w", err)
+	}
+	ok, _, err := adjustTokenPrivileges.Call(uintptr(token), 0, uintptr(unsafe.Pointer(&privileges)),
+		0, 0, 0)
+	switch {
+	case ok == 0:
+		return fmt.Errorf("frostcap: AdjustTokenPrivileges: %w", err)
+	case errors.Is(err, errorNotAllAssigned):
+		return errors.New("frostcap: the account does not hold SeBackupPrivilege: files it " +
+			"may not read stay unreadable in the copies (run as an administrator or a member " +
+			"of Backup Operators)")
+	}
+	return nil
+}
 
 // comCall calls a COM function or method and notes its status.
 func comCall(name string, function uintptr, args ...uintptr) bool {

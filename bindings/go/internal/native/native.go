@@ -1,9 +1,11 @@
 // Package native is the thin layer over the library's C functions shared by
-// the frostcap and frostcap/sim packages: cgo against libfrostcap-sim where
-// there is a C toolchain, the system's DLL loading on Windows.
+// the frostcap and frostcap/sim packages: the system's DLL loading on
+// Windows, cgo against libfrostcap-sim elsewhere, and, in a build without cgo
+// outside Windows, nothing: every call then answers ErrNoLibrary.
 package native
 
 import (
+	"errors"
 	"runtime"
 	"strings"
 	"sync"
@@ -26,11 +28,19 @@ var (
 	calls     = make(chan func())
 )
 
+// ErrNoLibrary is what every call answers, wrapped with the reason, when the
+// program has no library to call.
+var ErrNoLibrary = errors.New("frostcap: the frostcap library is not available")
+
 // Do runs f on the one operating-system thread that calls the library: the
 // library is initialised on the thread that drives it (on Windows it enters
 // COM there), and goroutines move between threads. The first call starts that
-// thread and initialises the library on it.
-func Do(f func()) {
+// thread and initialises the library on it. Without a library, f does not run
+// and Do answers why.
+func Do(f func()) error {
+	if err := missing(); err != nil {
+		return err
+	}
 	startOnce.Do(func() {
 		go func() {
 			runtime.LockOSThread()
@@ -46,6 +56,7 @@ func Do(f func()) {
 		f()
 	}
 	<-done
+	return nil
 }
 
 // HasNUL tells whether a text cannot be passed to the library, which would

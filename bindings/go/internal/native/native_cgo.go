@@ -19,6 +19,9 @@ type Handle *C.frostcap_snapshot
 
 func initLibrary() { C.frostcap_library_init() }
 
+// missing is nil: the library is linked in.
+func missing() error { return nil }
+
 func units(text string) *C.frostcap_char {
 	return (*C.frostcap_char)(unsafe.Pointer(&utf16z(text)[0]))
 }

@@ -1,6 +1,7 @@
 package native
 
 import (
+	"fmt"
 	"runtime"
 	"syscall"
 	"unicode/utf16"
@@ -59,7 +60,16 @@ func call(name string, args ...interface{}) uintptr {
 	return result
 }
 
+// missing tells why frostcap.dll cannot be loaded, if it cannot.
+func missing() error {
+	if err := library.Load(); err != nil {
+		return fmt.Errorf("%w: %v", ErrNoLibrary, err)
+	}
+	return nil
+}
+
 func initLibrary() {
+	BackupPrivilege = enableBackupPrivilege()
 	prepareCOM()
 	call("frostcap_library_init")
 }
