@@ -179,23 +179,20 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     return status;
   }
   Status disableWriterClasses(const std::vector<vss::Guid>& classIds) override {
-    return excludeWriters("DisableWriterClasses", classIds, disabledClasses_);
+    return chooseWriters("DisableWriterClasses", classIds, [&] {
+      disabledClasses_.insert(disabledClasses_.end(), classIds.begin(), classIds.end());
+    });
   }
   Status disableWriterInstances(const std::vector<vss::Guid>& instanceIds) override {
-    return excludeWriters("DisableWriterInstances", instanceIds, disabledInstances_);
+    return chooseWriters("DisableWriterInstances", instanceIds, [&] {
+      disabledInstances_.insert(disabledInstances_.end(), instanceIds.begin(), instanceIds.end());
+    });
   }
   Status enableWriterClasses(const std::vector<vss::Guid>& classIds) override {
-    const std::string call = "EnableWriterClasses";
-    std::string arguments;
-    for (const vss::Guid& id : classIds) arguments += (arguments.empty() ? "" : ",") + text(id);
-    Status status = state_->enter(call, arguments);
-    if (failed(status) || failed(status = usable(call))) return status;
-    if (classIds.empty()) return kInvalidArgument;
-    // Documented to have no effect once the metadata is being gathered.
-    if (metadataRequested_) return status;
-    if (!enabledClasses_) enabledClasses_.emplace();
-    enabledClasses_->insert(enabledClasses_->end(), classIds.begin(), classIds.end());
-    return status;
+    return chooseWriters("EnableWriterClasses", classIds, [&] {
+      if (!enabledClasses_) enabledClasses_.emplace();
+      enabledClasses_->insert(enabledClasses_->end(), classIds.begin(), classIds.end());
+    });
   }
   Status gatherWriterMetadata(std::unique_ptr<vss::Async>& async) override {
     return startAsync(
@@ -499,17 +496,17 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
                    "says fails; deployed imaging requesters make this call");
   }
 
-  // DisableWriterClasses and DisableWriterInstances: writers left out of the
-  // metadata, as long as it has not been gathered yet.
-  Status excludeWriters(const std::string& call, const std::vector<vss::Guid>& ids,
-                        std::vector<vss::Guid>& excluded) {
+  // EnableWriterClasses, DisableWriterClasses and DisableWriterInstances:
+  // `choose` changes which writers take part, as long as the metadata has
+  // not been asked for; they are documented to have no effect after that.
+  template <typename Choose>
+  Status chooseWriters(const std::string& call, const std::vector<vss::Guid>& ids, Choose choose) {
     std::string arguments;
     for (const vss::Guid& id : ids) arguments += (arguments.empty() ? "" : ",") + text(id);
     Status status = state_->enter(call, arguments);
     if (failed(status) || failed(status = usable(call))) return status;
     if (ids.empty()) return kInvalidArgument;
-    if (metadataRequested_) return status;
-    excluded.insert(excluded.end(), ids.begin(), ids.end());
+    if (!metadataRequested_) choose();
     return status;
   }
 
@@ -559,7 +556,8 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
         std::unique_ptr<ShadowCopy> copy;
         // A volume without files has a shadow copy in name only.
         if (!snapshot.volume->directory.empty()) {
-          copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number);
+          copy = std::make_unique<ShadowCopy>(snapshot.volume->directory, number,
+                                              CopyOptions{{}, persistent()});
         }
         SnapshotProperties properties;
         properties.id = snapshot.id;

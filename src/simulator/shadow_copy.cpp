@@ -19,6 +19,9 @@ namespace fs = std::filesystem;
 constexpr std::string_view kDeviceCopyName = "HarddiskVolumeShadowCopy";
 constexpr std::string_view kTemporaryCopyName = "frostcap-shadow-copy";
 constexpr std::string_view kOwnerSuffix = ".owner";
+// What a persistent copy's marker begins with: no owner is read from it, so
+// the sweep of ended owners leaves it alone.
+constexpr std::string_view kPersistentMark = "persistent ";
 // Names tried before giving up: device numbers from 1 up, or random names.
 constexpr int kMaxAttempts = 10000;
 
@@ -89,9 +92,11 @@ struct Claim {
 // Takes a name for a new copy: its marker first, then its directory. A name is
 // free when neither exists, so a copy is never without its marker while it
 // exists, and a marker left without a copy is swept like any other.
-Claim claimCopy(const CopyFolder& folder, int number) {
-  const std::string owner = std::to_string(currentProcessId()) + "\n";
+Claim claimCopy(const CopyFolder& folder, int number, const CopyOptions& options) {
+  const std::string owner = (options.persistent ? std::string(kPersistentMark) : std::string()) +
+                            std::to_string(currentProcessId()) + "\n";
   for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+    if (folder.devices && options.reserved && options.reserved(attempt)) continue;
     Claim claim;
     claim.number = folder.devices ? attempt : number;
     claim.directory =
@@ -125,7 +130,8 @@ std::u16string shadowCopyDeviceName(int number) {
   return name;
 }
 
-ShadowCopy::ShadowCopy(const fs::path& source, int number) {
+ShadowCopy::ShadowCopy(const fs::path& source, int number, CopyOptions options)
+    : persistent_(options.persistent) {
   if (!fs::is_directory(source)) {
     throw fs::filesystem_error("not a directory", source,
                                std::make_error_code(std::errc::not_a_directory));
@@ -134,7 +140,7 @@ ShadowCopy::ShadowCopy(const fs::path& source, int number) {
   Claim claim;
   withCopyFolderLocked(folder.path, [&] {
     removeCopiesOfEndedOwners(folder);
-    claim = claimCopy(folder, number);
+    claim = claimCopy(folder, number, options);
   });
   directory_ = std::move(claim.directory);
   marker_ = std::move(claim.marker);
@@ -147,24 +153,12 @@ ShadowCopy::ShadowCopy(const fs::path& source, int number) {
   }
 }
 
-ShadowCopy::~ShadowCopy() {
-  if (!persistent_) remove();
-}
+ShadowCopy::~ShadowCopy() { remove(); }
 
-// A marker whose text is no process id names no owner: the sweep of ended
-// owners leaves its copy alone.
-constexpr std::string_view kPersistentOwner = "persistent\n";
-
-void ShadowCopy::persist() {
-  withCopyFolderLocked(marker_.parent_path(), [&] {
-    std::ofstream out(marker_, std::ios::binary | std::ios::trunc);
-    out << kPersistentOwner;
-    if (!out.flush()) {
-      throw fs::filesystem_error("cannot mark the copy persistent", marker_,
-                                 std::make_error_code(std::errc::io_error));
-    }
-  });
-  persistent_ = true;
+void ShadowCopy::keep() noexcept {
+  if (!persistent_) return;
+  directory_.clear();
+  marker_.clear();
 }
 
 void ShadowCopy::removePersistent(const fs::path& directory) noexcept {
@@ -174,6 +168,7 @@ void ShadowCopy::removePersistent(const fs::path& directory) noexcept {
 }
 
 void ShadowCopy::remove() noexcept {
+  if (directory_.empty()) return;
   std::error_code ignored;
   fs::remove_all(directory_, ignored);
   fs::remove(marker_, ignored);

@@ -11,7 +11,9 @@
 // Like the service's non-persistent shadow copies, a copy ends with the
 // process that made it, even one that is killed: beside each copy a marker
 // (the copy's name followed by ".owner") holds the owner's process id, and
-// making a copy first removes every copy whose owner no longer runs.
+// making a copy first removes every copy whose owner no longer runs. A
+// persistent copy says so in its marker and is never swept: it outlives its
+// maker until it is removed by name.
 //
 // Copies go to the temporary directory, named frostcap-shadow-copyN-<random>.
 // Under Wine (a Windows build with WINEPREFIX set) they go instead to the
@@ -24,6 +26,7 @@
 // names to the copies itself.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace frostcap::simulator {
@@ -32,27 +35,35 @@ namespace frostcap::simulator {
 // hands out for shadow copy N.
 std::u16string shadowCopyDeviceName(int number);
 
+struct CopyOptions {
+  // Numbers whose device names are spoken for elsewhere: never taken.
+  std::function<bool(int)> reserved;
+  // A copy that outlives this object and its process, as persistent shadow
+  // copies do; removed with removePersistent.
+  bool persistent = false;
+};
+
 class ShadowCopy {
  public:
   // Copies `source` as shadow copy `number` of its simulation (under Wine as
-  // the lowest number free instead). Throws std::filesystem::filesystem_error
-  // when the tree cannot be read or written, leaving nothing behind.
-  ShadowCopy(const std::filesystem::path& source, int number);
+  // the lowest number free and not reserved instead). Throws
+  // std::filesystem::filesystem_error when the tree cannot be read or
+  // written, leaving nothing behind.
+  ShadowCopy(const std::filesystem::path& source, int number, CopyOptions options = {});
   ~ShadowCopy();
   ShadowCopy(const ShadowCopy&) = delete;
   ShadowCopy& operator=(const ShadowCopy&) = delete;
 
-  // Hands the copy over to its folder, as a persistent shadow copy outlives
-  // the object and the process that made it: its marker names no owner, so
-  // that no process's end removes it, and destroying this object leaves it.
-  // Only removePersistent ends it then.
-  void persist();
-  // Ends a copy handed over with persist(), made by any process.
-  static void removePersistent(const std::filesystem::path& directory) noexcept;
-
   const std::filesystem::path& directory() const { return directory_; }
   // The name the service hands out: \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN.
   const std::u16string& deviceName() const { return deviceName_; }
+
+  // Leaves a persistent copy in place when this object ends (its creator
+  // ending with it). Nothing for any other copy.
+  void keep() noexcept;
+  // Removes the persistent copy in `directory` and its marker, from any
+  // process.
+  static void removePersistent(const std::filesystem::path& directory) noexcept;
 
  private:
   void remove() noexcept;

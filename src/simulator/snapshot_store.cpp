@@ -88,7 +88,7 @@ void SnapshotStore::add(const SnapshotProperties& properties, std::unique_ptr<Sh
                                  std::make_error_code(std::errc::io_error));
     }
     out.close();
-    copy->persist();
+    copy->keep();
   }
   const std::lock_guard lock(mutex_);
   entries_.push_back({properties, std::move(copy)});

@@ -54,7 +54,8 @@ class SnapshotStore {
   SnapshotStore& operator=(const SnapshotStore&) = delete;
 
   // A copy that now exists, with the object that holds its files (none for a
-  // copy in name only). A persistent one is handed over to the copy folder.
+  // copy in name only). A persistent one (made with CopyOptions::persistent)
+  // is handed over to the copy folder, described beside its files.
   void add(const SnapshotProperties& properties, std::unique_ptr<ShadowCopy> copy);
   // Ends a copy: its files go. False when no copy has that id.
   bool remove(const platform::Guid& id);

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -406,6 +411,63 @@ TEST(ServiceRules, EachContextKeepsItsCopiesAsLongAsTheServiceDoes) {
               kObjectNotFound);
   }
 }
+
+#ifndef _WIN32
+// A persistent copy outlives the process that made it: another process lists,
+// describes and deletes it. (Under Wine the COM tests show the same with a
+// process of their own.)
+TEST(ServiceRules, PersistentCopiesOutliveTheProcessThatMadeThem) {
+  TempDir dir;
+  dir.file("volume/a.txt");
+  const simulator::Scenario scenario{{{u"C:\\", dir.host("volume"), std::nullopt}}, {}, {}};
+  int ids[2];
+  ASSERT_EQ(pipe(ids), 0);
+  const pid_t maker = fork();
+  ASSERT_GE(maker, 0);
+  if (maker == 0) {
+    vss::Guid made[2] = {};
+    bool taken = false;
+    {
+      Requester requester(scenario);  // ends with its object and model
+      simulator::ModelBackupComponents& backup = requester.backup();
+      taken = backup.initializeForBackup() == 0 && backup.setContext(0x19) == 0 &&
+              backup.startSnapshotSet(made[0]) == 0 &&
+              backup.addToSnapshotSet(u"C:\\", {}, made[1]) == 0 &&
+              requester.run(&vss::BackupComponents::doSnapshotSet) == 0;
+    }
+    if (taken) [[maybe_unused]]
+      const auto written = write(ids[1], made, sizeof(made));
+    _exit(0);
+  }
+  close(ids[1]);
+  vss::Guid made[2] = {};
+  ASSERT_EQ(read(ids[0], made, sizeof(made)), static_cast<ssize_t>(sizeof(made)));
+  close(ids[0]);
+  int ended = 0;
+  ASSERT_EQ(waitpid(maker, &ended, 0), maker);
+
+  // A new copy first sweeps the copies of ended processes.
+  Requester sweeper(scenario);
+  vss::Guid id;
+  for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
+    ASSERT_EQ(sweeper.play(step), 0) << step;
+  }
+  ASSERT_EQ(sweeper.backup().addToSnapshotSet(u"C:\\", {}, id), 0);
+  ASSERT_EQ(sweeper.run(&vss::BackupComponents::doSnapshotSet), 0);
+  Requester later(scenario);
+  ASSERT_EQ(later.backup().initializeForBackup(), 0);
+  ASSERT_EQ(later.backup().setContext(-1), 0);
+  simulator::SnapshotProperties properties;
+  ASSERT_EQ(later.backup().snapshotProperties(made[1], properties), 0);
+  EXPECT_EQ(properties.setId, made[0]);
+  EXPECT_TRUE(std::filesystem::exists(properties.directory / "a.txt"));
+  std::int32_t deleted = 0;
+  vss::Guid notDeleted;
+  EXPECT_EQ(later.backup().deleteSnapshots(made[1], 3, false, deleted, notDeleted), 0);
+  EXPECT_EQ(deleted, 1);
+  EXPECT_FALSE(std::filesystem::exists(properties.directory));
+}
+#endif
 
 // A copy that is not persistent is listed and deleted from another object
 // of the run, after which its own object no longer knows it.

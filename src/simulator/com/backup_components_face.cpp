@@ -201,14 +201,8 @@ class BackupComponentsFace final : public Forwarding<IVssBackupComponents, Model
     return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR* document) override {
-    return forward(__func__, [&]() -> HRESULT {
-      if (document == nullptr) return E_INVALIDARG;
-      *document = nullptr;
-      std::u16string text;
-      const Status status = target().saveAsXml(text);
-      if (!failed(status)) *document = string(text);
-      return status;
-    });
+    return documentOut(__func__, document,
+                       [&](std::u16string& text) { return target().saveAsXml(text); });
   }
 
   HRESULT STDMETHODCALLTYPE BackupComplete(IVssAsync** async) override {

@@ -38,6 +38,19 @@ inline std::u16string fromWide(const wchar_t* text) {
                          : std::u16string();
 }
 
+// Runs `body` so that no exception reaches a COM caller: the status it
+// returns, or the one the exception stands for.
+template <typename Body>
+HRESULT guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
 class FaceObject {
  public:
   FaceObject(Run& run, const char* name) : run_(run), name_(name) { run_.objectHeld(name_, 1); }
@@ -86,13 +99,20 @@ class FaceObject {
       run_.misuse(std::string(call) + " on a released " + name_);
       return E_UNEXPECTED;
     }
-    try {
-      return body();
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_UNEXPECTED;
-    }
+    return guarded(std::forward<Body>(body));
+  }
+
+  // A document the model writes (SaveAsXML), handed out as a BSTR.
+  template <typename Write>
+  HRESULT documentOut(const char* call, BSTR* document, Write write) noexcept {
+    return forward(call, [&]() -> HRESULT {
+      if (document == nullptr) return E_INVALIDARG;
+      *document = nullptr;
+      std::u16string text;
+      const Status status = write(text);
+      if (!failed(status)) *document = string(text);
+      return status;
+    });
   }
 
   // A method the model does not play: recorded, so that the record shows

@@ -187,36 +187,19 @@ void endRuns() noexcept {
 extern "C" HRESULT STDAPICALLTYPE CreateVssBackupComponentsInternal(IVssBackupComponents** backup) {
   if (backup == nullptr) return E_INVALIDARG;
   *backup = nullptr;
-  try {
-    return frostcap::simulator::com::createBackupComponents(backup);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return frostcap::simulator::com::guarded(
+      [&] { return frostcap::simulator::com::createBackupComponents(backup); });
 }
 
 extern "C" void APIENTRY VssFreeSnapshotPropertiesInternal(VSS_SNAPSHOT_PROP* properties) {
   frostcap::simulator::com::freeSnapshotProperties(properties);
 }
 
-// Like the guard of the faces: no exception reaches the caller.
-template <typename Body>
-HRESULT guarded(Body body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
-
 extern "C" HRESULT STDAPICALLTYPE
 CreateVssExamineWriterMetadataInternal(BSTR document, IVssExamineWriterMetadata** metadata) {
   if (metadata == nullptr) return E_INVALIDARG;
   *metadata = nullptr;
-  return guarded(
+  return frostcap::simulator::com::guarded(
       [&] { return frostcap::simulator::com::examineWriterMetadata(document, metadata); });
 }
 
@@ -225,7 +208,7 @@ CreateVssExamineWriterMetadataInternal(BSTR document, IVssExamineWriterMetadata*
 extern "C" HRESULT APIENTRY IsVolumeSnapshottedInternal(VSS_PWSZ volume, WINBOOL* present,
                                                         LONG* capability) {
   if (volume == nullptr || present == nullptr || capability == nullptr) return E_INVALIDARG;
-  return guarded([&]() -> HRESULT {
+  return frostcap::simulator::com::guarded([&]() -> HRESULT {
     bool snapshotted = false;
     const HRESULT status =
         frostcap::simulator::com::volumeQuery("IsVolumeSnapshotted", volume, snapshotted);
@@ -239,7 +222,7 @@ extern "C" HRESULT APIENTRY IsVolumeSnapshottedInternal(VSS_PWSZ volume, WINBOOL
 // No writer of the model asks to block a revert.
 extern "C" HRESULT APIENTRY ShouldBlockRevertInternal(LPCWSTR volume, boolean* block) {
   if (volume == nullptr || block == nullptr) return E_INVALIDARG;
-  return guarded([&]() -> HRESULT {
+  return frostcap::simulator::com::guarded([&]() -> HRESULT {
     bool snapshotted = false;
     const HRESULT status =
         frostcap::simulator::com::volumeQuery("ShouldBlockRevert", volume, snapshotted);
@@ -255,7 +238,7 @@ extern "C" HRESULT APIENTRY GetProviderMgmtInterfaceInternal(VSS_ID providerId, 
                                                              IUnknown** object) {
   if (object == nullptr) return E_INVALIDARG;
   *object = nullptr;
-  return guarded([&]() -> HRESULT {
+  return frostcap::simulator::com::guarded([&]() -> HRESULT {
     return frostcap::simulator::com::onCurrentRun(
         [&](frostcap::simulator::com::Run& run) -> HRESULT {
           wchar_t text[40] = {};

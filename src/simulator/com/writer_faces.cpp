@@ -314,14 +314,8 @@ class WriterMetadataFace final : public Forwarding<IVssExamineWriterMetadata, Mo
     return this->notPlayed(__func__);
   }
   HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR* document) override {
-    return forward(__func__, [&]() -> HRESULT {
-      if (document == nullptr) return E_INVALIDARG;
-      *document = nullptr;
-      std::u16string text;
-      const Status status = target().saveAsXml(text);
-      if (!failed(status)) *document = string(text);
-      return status;
-    });
+    return documentOut(__func__, document,
+                       [&](std::u16string& text) { return target().saveAsXml(text); });
   }
   HRESULT STDMETHODCALLTYPE LoadFromXML(BSTR) override { return this->notPlayed(__func__); }
 };
