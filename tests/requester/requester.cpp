@@ -102,7 +102,7 @@ class ComponentInfo : Owner {
     check(component->GetComponentInfo(&info_), L"IVssWMComponent::GetComponentInfo");
   }
   ~ComponentInfo() { component_->FreeComponentInfo(info_); }
-  const VSS_COMPONENTINFO* operator->() const { return info_; }
+  const VSS_COMPONENTINFO& operator*() const { return *info_; }
 
  private:
   IVssWMComponent* component_;
@@ -157,72 +157,76 @@ Com<IVssBackupComponents>& initialise(Com<IVssBackupComponents>& vss, LONG conte
   return vss;
 }
 
-void describeFile(const wchar_t* role, IVssWMFiledesc* file) {
-  Bstr path, filespec, alternate;
-  boolean recursive = 0;
-  check(file->GetPath(path.put()), L"IVssWMFiledesc::GetPath");
-  check(file->GetFilespec(filespec.put()), L"IVssWMFiledesc::GetFilespec");
-  check(file->GetRecursive(&recursive), L"IVssWMFiledesc::GetRecursive");
-  check(file->GetAlternateLocation(alternate.put()), L"IVssWMFiledesc::GetAlternateLocation");
-  wprintf(L"    %ls %ls %ls%ls alternate \"%ls\"\n", role, path.text().c_str(),
-          filespec.text().c_str(), recursive ? L" recursive" : L"", alternate.text().c_str());
+// Describes the `count` file descriptors that `get` of `object` hands out.
+template <typename Object>
+void describeFiles(const wchar_t* role, Object* object,
+                   HRESULT (STDMETHODCALLTYPE Object::*get)(UINT, IVssWMFiledesc**), UINT count) {
+  for (UINT i = 0; i < count; ++i) {
+    Com<IVssWMFiledesc> file;
+    Bstr path, filespec, alternate;
+    boolean recursive = 0;
+    check((object->*get)(i, file.put()), std::wstring(L"get a descriptor: ") + role);
+    check(file->GetPath(path.put()), L"IVssWMFiledesc::GetPath");
+    check(file->GetFilespec(filespec.put()), L"IVssWMFiledesc::GetFilespec");
+    check(file->GetRecursive(&recursive), L"IVssWMFiledesc::GetRecursive");
+    check(file->GetAlternateLocation(alternate.put()), L"IVssWMFiledesc::GetAlternateLocation");
+    wprintf(L"    %ls %ls %ls%ls alternate \"%ls\"\n", role, path.text().c_str(),
+            filespec.text().c_str(), recursive ? L" recursive" : L"", alternate.text().c_str());
+  }
 }
 
-void describeWriter(IVssExamineWriterMetadata* metadata) {
+struct Identity {
+  explicit Identity(IVssExamineWriterMetadata* metadata) {
+    VSS_USAGE_TYPE usage{};
+    VSS_SOURCE_TYPE source{};
+    check(metadata->GetIdentity(&instance, &writer, name.put(), &usage, &source), L"GetIdentity");
+    check(metadata->GetFileCounts(&includes, &excludes, &components), L"GetFileCounts");
+  }
   VSS_ID instance{}, writer{};
-  Bstr name, service, procedure, xml;
-  VSS_USAGE_TYPE usage{};
-  VSS_SOURCE_TYPE source{};
-  check(metadata->GetIdentity(&instance, &writer, name.put(), &usage, &source), L"GetIdentity");
-  VSS_RESTOREMETHOD_ENUM method{};
-  VSS_WRITERRESTORE_ENUM restore{};
-  boolean reboot = 0;
-  UINT mappings = 0;
-  check(metadata->GetRestoreMethod(&method, service.put(), procedure.put(), &restore, &reboot,
-                                   &mappings),
-        L"GetRestoreMethod");
-  DWORD schema = 0;
-  check(metadata->GetBackupSchema(&schema), L"GetBackupSchema");
-  wprintf(
-      L"writer \"%ls\" %ls usage %d source %d restore method %d service \"%ls\" "
-      L"writer restore %d reboot %d mappings %u schema 0x%lx\n",
-      name.text().c_str(), text(writer).c_str(), usage, source, method, service.text().c_str(),
-      restore, reboot, mappings, schema);
-  for (UINT i = 0; i < mappings; ++i) {
-    Com<IVssWMFiledesc> mapping;
-    check(metadata->GetAlternateLocationMapping(i, mapping.put()), L"GetAlternateLocationMapping");
-    describeFile(L"mapping", mapping.get());
-  }
+  Bstr name;
   UINT includes = 0, excludes = 0, components = 0;
-  check(metadata->GetFileCounts(&includes, &excludes, &components), L"GetFileCounts");
-  for (UINT i = 0; i < excludes; ++i) {
-    Com<IVssWMFiledesc> exclude;
-    check(metadata->GetExcludeFile(i, exclude.put()), L"GetExcludeFile");
-    describeFile(L"excluded", exclude.get());
-  }
+};
+
+// Each component of the writer, with its description.
+template <typename Visit>
+void forEachComponent(IVssExamineWriterMetadata* metadata, UINT components, Visit visit) {
   for (UINT c = 0; c < components; ++c) {
     Com<IVssWMComponent> component;
     check(metadata->GetComponent(c, component.put()), L"GetComponent");
     const ComponentInfo info(component.get());
-    wprintf(L"  component type %d \"%ls\" \"%ls\"%ls\n", info->type,
-            info->bstrLogicalPath ? info->bstrLogicalPath : L"", info->bstrComponentName,
-            info->bSelectable ? L" selectable" : L"");
-    using Getter = HRESULT (STDMETHODCALLTYPE IVssWMComponent::*)(UINT, IVssWMFiledesc**);
-    const struct {
-      const wchar_t* role;
-      UINT count;
-      Getter get;
-    } lists[] = {{L"file", info->cFileCount, &IVssWMComponent::GetFile},
-                 {L"database", info->cDatabases, &IVssWMComponent::GetDatabaseFile},
-                 {L"log", info->cLogFiles, &IVssWMComponent::GetDatabaseLogFile}};
-    for (const auto& list : lists) {
-      for (UINT i = 0; i < list.count; ++i) {
-        Com<IVssWMFiledesc> file;
-        check((component.get()->*list.get)(i, file.put()), std::wstring(L"get ") + list.role);
-        describeFile(list.role, file.get());
-      }
-    }
+    visit(component.get(), *info);
   }
+}
+
+void describeWriter(IVssExamineWriterMetadata* metadata) {
+  const Identity identity(metadata);
+  Bstr service, procedure, xml;
+  VSS_RESTOREMETHOD_ENUM method{};
+  VSS_WRITERRESTORE_ENUM restore{};
+  boolean reboot = 0;
+  UINT mappings = 0;
+  DWORD schema = 0;
+  check(metadata->GetRestoreMethod(&method, service.put(), procedure.put(), &restore, &reboot,
+                                   &mappings),
+        L"GetRestoreMethod");
+  check(metadata->GetBackupSchema(&schema), L"GetBackupSchema");
+  wprintf(
+      L"writer \"%ls\" %ls restore method %d service \"%ls\" writer restore %d reboot %d "
+      L"mappings %u schema 0x%lx\n",
+      identity.name.text().c_str(), text(identity.writer).c_str(), method, service.text().c_str(),
+      restore, reboot, mappings, schema);
+  using Metadata = IVssExamineWriterMetadata;
+  describeFiles(L"mapping", metadata, &Metadata::GetAlternateLocationMapping, mappings);
+  describeFiles(L"excluded", metadata, &Metadata::GetExcludeFile, identity.excludes);
+  forEachComponent(
+      metadata, identity.components, [](IVssWMComponent* component, const VSS_COMPONENTINFO& info) {
+        wprintf(L"  component type %d \"%ls\" \"%ls\"%ls\n", info.type,
+                info.bstrLogicalPath ? info.bstrLogicalPath : L"", info.bstrComponentName,
+                info.bSelectable ? L" selectable" : L"");
+        describeFiles(L"file", component, &IVssWMComponent::GetFile, info.cFileCount);
+        describeFiles(L"database", component, &IVssWMComponent::GetDatabaseFile, info.cDatabases);
+        describeFiles(L"log", component, &IVssWMComponent::GetDatabaseLogFile, info.cLogFiles);
+      });
   check(metadata->SaveAsXML(xml.put()), L"IVssExamineWriterMetadata::SaveAsXML");
   wprintf(L"  metadata document of %zu characters\n", xml.text().size());
 }
@@ -260,26 +264,19 @@ struct Selected {
 std::vector<Selected> selectWriters(IVssBackupComponents* vss, std::vector<std::wstring> names) {
   std::vector<Selected> selected;
   gatherMetadata(vss, [&](IVssExamineWriterMetadata* metadata) {
-    VSS_ID instance{}, writer{};
-    Bstr name;
-    VSS_USAGE_TYPE usage{};
-    VSS_SOURCE_TYPE source{};
-    check(metadata->GetIdentity(&instance, &writer, name.put(), &usage, &source), L"GetIdentity");
-    const auto wanted = std::find(names.begin(), names.end(), name.text());
+    const Identity identity(metadata);
+    const auto wanted = std::find(names.begin(), names.end(), identity.name.text());
     if (wanted == names.end()) return;
     names.erase(wanted);
-    UINT includes = 0, excludes = 0, components = 0;
-    check(metadata->GetFileCounts(&includes, &excludes, &components), L"GetFileCounts");
-    for (UINT c = 0; c < components; ++c) {
-      Com<IVssWMComponent> component;
-      check(metadata->GetComponent(c, component.put()), L"GetComponent");
-      const ComponentInfo info(component.get());
-      Selected s{instance, writer, info->type, info->bstrLogicalPath ? info->bstrLogicalPath : L"",
-                 info->bstrComponentName};
-      check(vss->AddComponent(s.instance, s.writer, s.type, s.logicalPath.c_str(), s.name.c_str()),
-            L"AddComponent");
-      selected.push_back(s);
-    }
+    forEachComponent(
+        metadata, identity.components, [&](IVssWMComponent*, const VSS_COMPONENTINFO& info) {
+          Selected s{identity.instance, identity.writer, info.type,
+                     info.bstrLogicalPath ? info.bstrLogicalPath : L"", info.bstrComponentName};
+          check(vss->AddComponent(s.instance, s.writer, s.type, s.logicalPath.c_str(),
+                                  s.name.c_str()),
+                L"AddComponent");
+          selected.push_back(s);
+        });
   });
   if (!names.empty()) throw Failure{L"no writer is named \"" + names.front() + L"\"", S_OK};
   return selected;
