@@ -402,7 +402,8 @@ void listDocument(IVssBackupComponents* vss) {
 
 // Takes a snapshot of C:\ in the context, holds it while --exec runs, and
 // for a context with writers selects them first and completes the backup
-// after. Any failure after the set started aborts the backup.
+// after. A failure between the start of the set and the verdicts aborts the
+// backup.
 int snapshot(LONG context, const Options& options) {
   const bool writers = (context & VSS_VOLSNAP_ATTR_NO_WRITERS) == 0;
   Com<IVssBackupComponents> vss;
@@ -411,6 +412,7 @@ int snapshot(LONG context, const Options& options) {
   const std::vector<Selected> selected =
       writers ? selectWriters(vss.get(), options.rest) : std::vector<Selected>{};
   VSS_ID set{}, copy{};
+  bool succeeded = false;
   check(vss->StartSnapshotSet(&set), L"StartSnapshotSet");
   try {
     const std::wstring volume = volumeName(options.byGuid);
@@ -433,23 +435,24 @@ int snapshot(LONG context, const Options& options) {
     wprintf(L"copy %ls of %ls at %ls\n", text(copy).c_str(), properties.m_pwszOriginalVolumeName,
             device.c_str());
     if (!listCopies(vss.get(), copy)) throw Failure{L"Query does not list the new copy", S_OK};
-    const bool succeeded = options.exec.empty() || runWhileHeld(options.exec, device) == 0;
-    if (writers) {
-      listDocument(vss.get());
-      for (const Selected& s : selected) {
-        check(vss->SetBackupSucceeded(s.instance, s.writer, s.type, s.logicalPath.c_str(),
-                                      s.name.c_str(), succeeded),
-              L"SetBackupSucceeded");
-      }
-      complete(L"BackupComplete", [&](IVssAsync** a) { return vss->BackupComplete(a); });
-      checkWriters(vss.get(), L"BackupComplete");
-      saveDocument(vss.get(), options.save);
-    }
-    if (!succeeded) throw Failure{L"the command failed while the copy existed", S_OK};
+    succeeded = options.exec.empty() || runWhileHeld(options.exec, device) == 0;
+    if (writers) listDocument(vss.get());
   } catch (const Failure&) {
     vss->AbortBackup();
     throw;
   }
+  // Each writer learns how its components fared, the command's failure included.
+  if (writers) {
+    for (const Selected& s : selected) {
+      check(vss->SetBackupSucceeded(s.instance, s.writer, s.type, s.logicalPath.c_str(),
+                                    s.name.c_str(), succeeded),
+            L"SetBackupSucceeded");
+    }
+    complete(L"BackupComplete", [&](IVssAsync** a) { return vss->BackupComplete(a); });
+    checkWriters(vss.get(), L"BackupComplete");
+    saveDocument(vss.get(), options.save);
+  }
+  if (!succeeded) throw Failure{L"the command failed while the copy existed", S_OK};
   if (context & VSS_VOLSNAP_ATTR_PERSISTENT) wprintf(L"persistent copy %ls\n", text(copy).c_str());
   return 0;
 }

@@ -117,6 +117,10 @@ also='well_formed_xml backup.xml' step backup 0 '^document: .*"Mailbox Database"
   "${backup_calls[@]}" -- backup --save backup.xml "Mail Store Writer" "Document Writer"
 step hold 0 '^\./Documents/notes\.txt$' hold.record "${backup_calls[@]}" -- \
   backup --guid --exec 'cmd /c list_files.exe %REQUESTER_DEVICE%' "Document Writer"
+# A command that fails makes a failed backup, and the writers are told so.
+writers_told_failure() { grep -q '"text":"SetBackupSucceeded([^"]*,false)"' "$work/hold-fails.jsonl"; }
+also=writers_told_failure step hold-fails 1 '^requester: the command failed while the copy existed$' \
+  hold-fails.record SetBackupSucceeded BackupComplete -- backup --exec 'cmd /c exit 3' "Document Writer"
 step no-writers 0 '^copy .* at \\\\\?\\GLOBALROOT' no-writers.record "${created_calls[@]}" -- no-writers --guid
 
 # A persistent copy outlives its process: another one lists it and deletes it,
