@@ -454,7 +454,7 @@ TEST(ModelFace, RecordsEachMisuseAndShowsWhatIsStillHeld) {
 // import table finds them.
 struct ModelDll {
   HMODULE module = LoadLibraryW(besideThisProgram(L"vssapi.dll").c_str());
-#define FROSTCAP_VSSAPI(name) decltype(name)* name = resolve<decltype(name)>(module, #name)
+#define FROSTCAP_VSSAPI(name) decltype(::name)* name = resolve<decltype(::name)>(module, #name)
   FROSTCAP_VSSAPI(CreateVssBackupComponentsInternal);
   FROSTCAP_VSSAPI(VssFreeSnapshotPropertiesInternal);
   FROSTCAP_VSSAPI(CreateVssExamineWriterMetadataInternal);
@@ -462,6 +462,13 @@ struct ModelDll {
   FROSTCAP_VSSAPI(ShouldBlockRevertInternal);
   FROSTCAP_VSSAPI(GetProviderMgmtInterfaceInternal);
 #undef FROSTCAP_VSSAPI
+
+  // Every function the SDK's requester headers import from the service's DLL.
+  bool complete() const {
+    return CreateVssBackupComponentsInternal && VssFreeSnapshotPropertiesInternal &&
+           CreateVssExamineWriterMetadataInternal && IsVolumeSnapshottedInternal &&
+           ShouldBlockRevertInternal && GetProviderMgmtInterfaceInternal;
+  }
 
   // A backup-components object, initialised, in `context`.
   IVssBackupComponents* backup(LONG context) const {
@@ -474,7 +481,12 @@ struct ModelDll {
   }
 };
 
-HRESULT waitFor(HRESULT started, IVssAsync* async) {
+// Starts an operation (`start` given where to put it) and waits for it; the
+// status of the start, or else of the operation.
+template <typename Start>
+HRESULT waitFor(Start start) {
+  IVssAsync* async = nullptr;
+  const HRESULT started = start(&async);
   if (FAILED(started) || async == nullptr) return started;
   HRESULT result = async->Wait(INFINITE);
   if (SUCCEEDED(result)) async->QueryStatus(&result, nullptr);
@@ -488,8 +500,7 @@ VSS_ID takeSet(IVssBackupComponents* backup, VSS_ID& snapshot) {
   VSS_ID set{};
   EXPECT_EQ(backup->StartSnapshotSet(&set), S_OK);
   EXPECT_EQ(backup->AddToSnapshotSet(const_cast<wchar_t*>(L"C:\\"), GUID_NULL, &snapshot), S_OK);
-  IVssAsync* async = nullptr;
-  EXPECT_EQ(waitFor(backup->DoSnapshotSet(&async), async), S_OK);
+  EXPECT_EQ(waitFor([&](IVssAsync** async) { return backup->DoSnapshotSet(async); }), S_OK);
   return set;
 }
 
@@ -536,6 +547,7 @@ TEST(ModelFace, TakesAPersistentCopyForAnotherProcess) {
 // DeleteSnapshots across objects, runs and processes.
 TEST(ModelFace, PersistentCopiesOutliveTheirProcessUntilDeleted) {
   const ModelDll dll;
+  ASSERT_TRUE(dll.complete());
   ModelFiles files(exampleScenario());
   wchar_t systemName[64] = {};
   ASSERT_TRUE(GetVolumeNameForVolumeMountPointW(L"C:\\", systemName, 64));
@@ -580,7 +592,8 @@ TEST(ModelFace, PersistentCopiesOutliveTheirProcessUntilDeleted) {
   SetEnvironmentVariableW(L"FROSTCAP_SIM_RECORD", (files.folder() / "child.jsonl").c_str());
   std::wstring command = L"\"" + besideThisProgram(L"frostcap_com_tests.exe") +
                          L"\" --gtest_filter=ModelFace.TakesAPersistentCopyForAnotherProcess";
-  STARTUPINFOW startup{sizeof(startup)};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
   PROCESS_INFORMATION child{};
   ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                              &startup, &child));
@@ -631,6 +644,7 @@ TEST(ModelFace, PersistentCopiesOutliveTheirProcessUntilDeleted) {
 // stores and hands back, the other exports, and a call the model does not play.
 TEST(ModelFace, HandsOutRestoreMethodsDocumentsAndTheOtherExports) {
   const ModelDll dll;
+  ASSERT_TRUE(dll.complete());
   json scenario = exampleScenario();
   json& mail = scenario["writers"][0];
   mail["restoreMethod"] = {
@@ -640,8 +654,7 @@ TEST(ModelFace, HandsOutRestoreMethodsDocumentsAndTheOtherExports) {
   mail["backupSchema"] = 0x81;
   ModelFiles files(scenario);
   IVssBackupComponents* backup = dll.backup(VSS_CTX_BACKUP);
-  IVssAsync* async = nullptr;
-  ASSERT_EQ(waitFor(backup->GatherWriterMetadata(&async), async), S_OK);
+  ASSERT_EQ(waitFor([&](IVssAsync** async) { return backup->GatherWriterMetadata(async); }), S_OK);
   VSS_ID instance{};
   IVssExamineWriterMetadata* metadata = nullptr;
   ASSERT_EQ(backup->GetWriterMetadata(0, &instance, &metadata), S_OK);

@@ -286,7 +286,9 @@ TEST(ServiceRules, VolumesAreNamedAsTheServiceNamesThem) {
     volumes.push_back(
         {u"E:\\Mount\\" + platform::utf8ToWide(std::to_string(i)) + u"\\", {}, std::nullopt});
   }
-  const std::u16string guidPath = simulator::madeUpVolumeGuidPath(1);
+  // Under Wine the system's name for the prefix's C:, otherwise the model's.
+  const std::u16string guidPath =
+      simulator::systemVolumeGuidPath(u"C:\\").value_or(simulator::madeUpVolumeGuidPath(1));
   const struct {
     std::u16string name;
     Status answer;
@@ -381,7 +383,8 @@ TEST(ServiceRules, EachContextKeepsItsCopiesAsLongAsTheServiceDoes) {
     simulator::SnapshotProperties properties;
     ASSERT_EQ(backup.snapshotProperties(snapshotId, properties), 0);
     EXPECT_EQ(properties.setId, setId);
-    EXPECT_EQ(properties.volumeName, simulator::madeUpVolumeGuidPath(1));
+    EXPECT_EQ(properties.volumeName, simulator::systemVolumeGuidPath(u"C:\\").value_or(
+                                         simulator::madeUpVolumeGuidPath(1)));
     std::vector<simulator::SnapshotProperties> listed;
     ASSERT_EQ(backup.query({}, 1, 3, listed), 0);
     EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
