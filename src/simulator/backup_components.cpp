@@ -129,7 +129,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     backupStateSet_ = true;
     context_ = backup->context;
     for (const DocumentComponent& c : backup->components) {
-      added_.insert({c.instanceId, c.classId, c.type, c.logicalPath, c.name});
+      add({c.instanceId, c.classId, c.type, c.logicalPath, c.name});
     }
     return call.status();
   }
@@ -227,9 +227,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     }
     const AddedComponent component{instanceId, classId, type, logicalPath, name};
     if (!reportedWriters().offered.contains(component)) return vss::kObjectNotFound;
-    if (!added_.insert(component).second) return vss::kObjectAlreadyExists;
-    addedNames_[instanceId].push_back(name);
-    document_.reset();
+    if (!add(component)) return vss::kObjectAlreadyExists;
     return call.status();
   }
   Status setBackupSucceeded(const vss::Guid& instanceId, const vss::Guid& classId,
@@ -617,6 +615,14 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     }
     return *reported_;
   }
+  // Puts a component in the backup, once: false if it is there already.
+  bool add(const AddedComponent& component) {
+    if (!added_.insert(component).second) return false;
+    addedNames_[component.instanceId].push_back(component.name);
+    document_.reset();
+    return true;
+  }
+
   void forgetWriters() {
     reported_.reset();
     document_.reset();
