@@ -34,10 +34,13 @@ constexpr Status kPartialFailure = static_cast<Status>(0x80042336);  // a writer
 
 enum class Step { kPerformA, kLoadComponents, kLoadFiles, kPerformB, kFree };
 
+void scriptTwoWriters(ModelService& service) { service.writers = twoWriters(); }
+
 struct Road {
-  std::function<void(ModelService&)> script;
+  std::function<void(ModelService&)> script = scriptTwoWriters;
   std::function<void(frostcap_snapshot*)> configure;
-  std::vector<Step> steps;  // ends with the release
+  // Ends with the release; a backup's by default.
+  std::vector<Step> steps = {Step::kPerformA, Step::kPerformB, Step::kFree};
   // The writer that fails in part, and the messages each of its failed
   // components yields, in order.
   std::u16string partialWriter;
@@ -403,31 +406,24 @@ void checkFaultedRun(const Road& road, const RoadRun& clean, const Fault& fault)
 
 // The roads.
 
-void scriptTwoWriters(ModelService& service) { service.writers = twoWriters(); }
-
 Road fullBackup() {
   Road road;
-  road.script = scriptTwoWriters;
   road.configure = [](frostcap_snapshot* handle) {
     selectTwoWriters(handle);
     addVolumes(handle, {u"C:\\", u"D:\\", u"E:\\"});
   };
-  road.steps = {Step::kPerformA, Step::kPerformB, Step::kFree};
   return road;
 }
 
 Road volumeOnly() {
   Road road;
-  road.script = scriptTwoWriters;
   road.configure = [](frostcap_snapshot* handle) { addVolumes(handle, {u"C:\\", u"D:\\"}); };
-  road.steps = {Step::kPerformA, Step::kPerformB, Step::kFree};
   return road;
 }
 
 // A second listing shows that the handle is still of use after a failed one.
 Road catalogue() {
   Road road;
-  road.script = scriptTwoWriters;
   road.configure = selectTwoWriters;
   road.steps = {Step::kPerformA, Step::kLoadComponents, Step::kLoadComponents, Step::kFree};
   return road;
@@ -484,7 +480,6 @@ Road writerFailedInPart() {
     selectTwoWriters(handle);
     addVolumes(handle, {u"C:\\"});
   };
-  road.steps = {Step::kPerformA, Step::kPerformB, Step::kFree};
   road.partialWriter = u"Files Writer";
   road.componentMessages = {
       {u"{ERR_COMPONENT_VSS}: (Documents): " + formatStatus(documents.hr),

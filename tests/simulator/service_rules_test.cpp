@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -95,6 +96,14 @@ class Requester {
       if (entry.call == call) found.push_back(entry.text);
     }
     return found;
+  }
+
+  // The first of the calls that fails, each played in turn; empty when none does.
+  std::string failing(std::initializer_list<const char*> steps) {
+    for (const char* step : steps) {
+      if (play(step) != 0) return step;
+    }
+    return {};
   }
 
   // One call by name; the name up to "(" is the call as the record names it.
@@ -280,9 +289,7 @@ TEST(ServiceRules, CopiesAreMadeWholeAndUnderNamesOfTheirOwn) {
   vss::Guid made, gone;
   std::u16string madeDevice;
   for (Requester* r : {&requester, &again, &broken}) {
-    for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
-      ASSERT_EQ(r->play(step), 0) << step;
-    }
+    ASSERT_EQ(r->failing({"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}), "");
   }
   for (Requester* r : {&requester, &again}) ASSERT_EQ(r->play("AddToSnapshotSet"), 0);
   ASSERT_EQ(requester.backup().addToSnapshotSet(u"D:\\", {}, made), 0);
@@ -331,18 +338,14 @@ TEST(ServiceRules, VolumesAreNamedAsTheServiceNamesThem) {
   for (const auto& c : kNames) {
     SCOPED_TRACE(platform::wideToUtf8(c.name));
     Requester requester({volumes, {}, {}});
-    for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
-      ASSERT_EQ(requester.play(step), 0) << step;
-    }
+    ASSERT_EQ(requester.failing({"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}), "");
     vss::Guid id;
     EXPECT_EQ(requester.backup().addToSnapshotSet(c.name, {}, id), c.answer);
     EXPECT_EQ(requester.entries("Breach").size(), c.breach ? 1u : 0u);
   }
 
   Requester requester({volumes, {}, {}});
-  for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
-    ASSERT_EQ(requester.play(step), 0) << step;
-  }
+  ASSERT_EQ(requester.failing({"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}), "");
   vss::Guid id;
   for (std::size_t i = 0; i < 64; ++i) {
     ASSERT_EQ(requester.backup().addToSnapshotSet(volumes[i].name, {}, id), 0) << i;
@@ -442,8 +445,8 @@ TEST(ServiceRules, EachContextKeepsItsCopiesAsLongAsTheServiceDoes) {
 
 #ifndef _WIN32
 // A persistent copy outlives the process that made it: another process lists,
-// describes and deletes it. (Under Wine the COM tests show the same with a
-// process of their own.)
+// describes and deletes it. (Under Wine the steps of tests/requester show the
+// same, each step a process of its own.)
 TEST(ServiceRules, PersistentCopiesOutliveTheProcessThatMadeThem) {
   TempDir dir;
   dir.file("volume/a.txt");
@@ -476,12 +479,9 @@ TEST(ServiceRules, PersistentCopiesOutliveTheProcessThatMadeThem) {
 
   // A new copy first sweeps the copies of ended processes.
   Requester sweeper(scenario);
-  vss::Guid id;
-  for (const char* step : {"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}) {
-    ASSERT_EQ(sweeper.play(step), 0) << step;
-  }
-  ASSERT_EQ(sweeper.backup().addToSnapshotSet(u"C:\\", {}, id), 0);
-  ASSERT_EQ(sweeper.run(&vss::BackupComponents::doSnapshotSet), 0);
+  ASSERT_EQ(sweeper.failing({"InitializeForBackup", "SetContext(16)", "StartSnapshotSet",
+                             "AddToSnapshotSet", "DoSnapshotSet"}),
+            "");
   Requester later(scenario);
   ASSERT_EQ(later.backup().initializeForBackup(), 0);
   ASSERT_EQ(later.backup().setContext(-1), 0);
@@ -504,14 +504,10 @@ TEST(ServiceRules, QueryAndDeleteReachTheCopiesOfOtherObjects) {
   dir.file("volume/a.txt");
   const simulator::Scenario scenario{{{u"C:\\", dir.host("volume"), std::nullopt}}, {}, {}};
   Requester owner(scenario);
-  using B = vss::BackupComponents;
-  vss::Guid setId, snapshotId;
-  for (const char* step : {"InitializeForBackup", "SetContext(16)"}) {
-    ASSERT_EQ(owner.play(step), 0) << step;
-  }
-  ASSERT_EQ(owner.backup().startSnapshotSet(setId), 0);
+  vss::Guid snapshotId;
+  ASSERT_EQ(owner.failing({"InitializeForBackup", "SetContext(16)", "StartSnapshotSet"}), "");
   ASSERT_EQ(owner.backup().addToSnapshotSet(u"C:\\", {}, snapshotId), 0);
-  ASSERT_EQ(owner.run(&B::doSnapshotSet), 0);
+  ASSERT_EQ(owner.play("DoSnapshotSet"), 0);
 
   std::unique_ptr<simulator::ModelBackupComponents> other;
   ASSERT_EQ(owner.model()->createBackupComponents(other), 0);
