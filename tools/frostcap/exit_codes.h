@@ -1,7 +1,7 @@
 #pragma once
 
 // The command's exit codes, as --help and the README list them. Every code
-// but 0 means that the backup did not succeed: writers were told so.
+// but 0 and 6 means that the backup did not succeed: writers were told so.
 
 namespace frostcap::cli {
 
@@ -18,7 +18,7 @@ constexpr int kCommandNotStarted = 127;
 
 // The list for --help.
 inline const char* exitCodeHelp() {
-  return "Exit codes (anything but 0: the backup failed, and the writers were told so):\n"
+  return "Exit codes (anything but 0 and 6: the backup failed, and the writers were told so):\n"
          "  0    success\n"
          "  1    the service or a writer failed, or a shadow copy vanished; doctor: a check "
          "failed\n"
