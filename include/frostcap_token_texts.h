@@ -4,6 +4,7 @@
 #ifndef FROSTCAP_TOKEN_TEXTS_H
 #define FROSTCAP_TOKEN_TEXTS_H
 
+/* clang-format off */
 #define FROSTCAP_TOKEN_TEXTS(X) \
   X("FATAL_PREFIX", "error") \
   X("WARNING_PREFIX", "warning") \
@@ -23,5 +24,6 @@
   X("ERR_COMPONENT_APP", "a component failed in its application") \
   X("ERR_COMPONENT_CUST", "a component's writer reported a failure") \
   /* end */
+/* clang-format on */
 
 #endif
