@@ -124,6 +124,13 @@ std::string joined(const std::vector<std::string>& parts) {
   return text;
 }
 
+// The text of a call without arguments, and a call that hands nothing back.
+std::string none() { return {}; }
+void nothing(Line&) {}
+auto indexText(std::uint32_t index) {
+  return [index] { return std::to_string(index); };
+}
+
 // What the objects of one backup share: the file, and the writers' names
 // learned so far, which the model's record puts into the text of calls that
 // name no writer themselves.
@@ -131,21 +138,23 @@ class Session {
  public:
   explicit Session(std::shared_ptr<TraceFile> file) : file_(std::move(file)) {}
 
-  // Makes the call through `invoke`, then writes the line `describe` makes of
-  // its outcome. Writing never throws into the library; the call's own
+  // Makes the call `name` through `invoke`, then writes its line: the text's
+  // arguments from `arguments`, and the result from `result` when the call
+  // handed something back. Both run after the call, which may have taught
+  // them a name. Writing never throws into the library; the call's own
   // exception passes on after its line.
-  template <typename Invoke, typename Describe>
-  Status traced(Invoke&& invoke, Describe&& describe) {
+  template <typename Invoke, typename Arguments, typename Result>
+  Status call(std::string_view name, Invoke&& invoke, Arguments&& arguments, Result&& result) {
     const Clock::time_point start = Clock::now();
     Outcome outcome;
     try {
       outcome.status = invoke();
     } catch (...) {
       outcome.thrown = true;
-      write(describe, outcome, start);
+      write(name, arguments, result, outcome, start);
       throw;
     }
-    write(describe, outcome, start);
+    write(name, arguments, result, outcome, start);
     return outcome.status;
   }
 
@@ -168,12 +177,15 @@ class Session {
   }
 
  private:
-  template <typename Describe>
-  void write(Describe& describe, Outcome& outcome, Clock::time_point start) noexcept {
+  template <typename Arguments, typename Result>
+  void write(std::string_view name, Arguments& arguments, Result& result, Outcome& outcome,
+             Clock::time_point start) noexcept {
     try {
       outcome.microseconds =
           std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-      write(describe(outcome).finish());
+      Line line(name, arguments(), outcome);
+      if (outcome.handedBack()) result(line);
+      write(line.finish());
     } catch (...) {
       // The line is lost; the call's outcome stands.
     }
@@ -185,7 +197,7 @@ class Session {
 
 using SessionPtr = std::shared_ptr<Session>;
 
-// The object a call handed out, wrapped when the call succeeded.
+// The object a call handed out, wrapped when there is one.
 template <typename Traced, typename Object, typename... Context>
 void wrap(const SessionPtr& session, std::unique_ptr<Object>& object, Context&&... context) {
   if (object) {
@@ -194,283 +206,242 @@ void wrap(const SessionPtr& session, std::unique_ptr<Object>& object, Context&&.
   }
 }
 
-class TracedAsync final : public Async {
+// A traced object: the session and the service's object it stands for.
+template <typename Interface>
+class Traced : public Interface {
+ public:
+  Traced(SessionPtr session, std::unique_ptr<Interface> inner)
+      : session_(std::move(session)), inner_(std::move(inner)) {}
+
+ protected:
+  SessionPtr session_;
+  std::unique_ptr<Interface> inner_;
+};
+
+class TracedAsync final : public Traced<Async> {
  public:
   TracedAsync(SessionPtr session, std::unique_ptr<Async> inner, std::string operation)
-      : session_(std::move(session)), inner_(std::move(inner)), operation_(std::move(operation)) {}
+      : Traced(std::move(session), std::move(inner)), operation_(std::move(operation)) {}
 
   Status wait() override {
-    return session_->traced([&] { return inner_->wait(); },
-                            [&](const Outcome& o) { return Line(operation_ + ".Wait", "", o); });
+    return session_->call(
+        operation_ + ".Wait", [&] { return inner_->wait(); }, none, nothing);
   }
   Status queryStatus(Status& operation) override {
-    return session_->traced([&] { return inner_->queryStatus(operation); },
-                            [&](const Outcome& o) {
-                              Line line(operation_ + ".QueryStatus", "", o);
-                              if (o.handedBack()) line.code("operation", operation);
-                              return line;
-                            });
+    return session_->call(
+        operation_ + ".QueryStatus", [&] { return inner_->queryStatus(operation); }, none,
+        [&](Line& line) { line.code("operation", operation); });
   }
 
  private:
-  SessionPtr session_;
-  std::unique_ptr<Async> inner_;
   std::string operation_;
 };
 
-// Wraps the operation a call started, named after the call.
-void wrapAsync(const SessionPtr& session, std::unique_ptr<Async>& async, const char* call) {
-  wrap<TracedAsync>(session, async, std::string(call));
-}
-
-class TracedFileDescriptor final : public FileDescriptor {
+class TracedFileDescriptor final : public Traced<FileDescriptor> {
  public:
-  TracedFileDescriptor(SessionPtr session, std::unique_ptr<FileDescriptor> inner)
-      : session_(std::move(session)), inner_(std::move(inner)) {}
+  using Traced::Traced;
 
   Status getPath(std::optional<std::u16string>& path) override {
-    return session_->traced([&] { return inner_->getPath(path); },
-                            [&](const Outcome& o) {
-                              Line line("GetPath", "", o);
-                              if (o.handedBack())
-                                path ? line.text("path", *path) : line.null("path");
-                              return line;
-                            });
+    return session_->call(
+        "GetPath", [&] { return inner_->getPath(path); }, none,
+        [&](Line& line) { path ? line.text("path", *path) : line.null("path"); });
   }
   Status getFilespec(std::u16string& filespec) override {
-    return session_->traced([&] { return inner_->getFilespec(filespec); },
-                            [&](const Outcome& o) {
-                              Line line("GetFilespec", "", o);
-                              if (o.handedBack()) line.text("filespec", filespec);
-                              return line;
-                            });
+    return session_->call(
+        "GetFilespec", [&] { return inner_->getFilespec(filespec); }, none,
+        [&](Line& line) { line.text("filespec", filespec); });
   }
   Status getRecursive(bool& recursive) override {
-    return session_->traced([&] { return inner_->getRecursive(recursive); },
-                            [&](const Outcome& o) {
-                              Line line("GetRecursive", "", o);
-                              if (o.handedBack()) line.flag("recursive", recursive);
-                              return line;
-                            });
+    return session_->call(
+        "GetRecursive", [&] { return inner_->getRecursive(recursive); }, none,
+        [&](Line& line) { line.flag("recursive", recursive); });
   }
-
- private:
-  SessionPtr session_;
-  std::unique_ptr<FileDescriptor> inner_;
 };
 
-// A call that hands out a file descriptor at `index`.
-template <typename Get>
-Status tracedFile(const SessionPtr& session, const char* call, std::uint32_t index,
-                  std::unique_ptr<FileDescriptor>& file, Get get) {
-  const Status status =
-      session->traced(get, [&](const Outcome& o) { return Line(call, std::to_string(index), o); });
-  wrap<TracedFileDescriptor>(session, file);
+// A call that hands out the object at `index`, which is traced too.
+template <typename TracedObject, typename Object, typename Get>
+Status handOut(const SessionPtr& session, const char* call, std::uint32_t index,
+               std::unique_ptr<Object>& object, Get&& get) {
+  const Status status = session->call(call, get, indexText(index), nothing);
+  wrap<TracedObject>(session, object);
   return status;
 }
 
-class TracedMetadataComponent final : public WriterMetadataComponent {
+class TracedMetadataComponent final : public Traced<WriterMetadataComponent> {
  public:
-  TracedMetadataComponent(SessionPtr session, std::unique_ptr<WriterMetadataComponent> inner)
-      : session_(std::move(session)), inner_(std::move(inner)) {}
+  using Traced::Traced;
 
   Status getComponentInfo(ComponentInfo& info) override {
-    return session_->traced([&] { return inner_->getComponentInfo(info); },
-                            [&](const Outcome& o) {
-                              if (o.handedBack()) name_ = info.componentName;
-                              Line line("GetComponentInfo", callText(name_), o);
-                              if (!o.handedBack()) return line;
-                              line.number("type", info.type)
-                                  .text("logicalPath", info.logicalPath)
-                                  .text("componentName", info.componentName)
-                                  .flag("selectable", info.selectable)
-                                  .number("fileCount", info.fileCount)
-                                  .number("databaseCount", info.databaseCount)
-                                  .number("logFileCount", info.logFileCount);
-                              return line;
-                            });
+    return session_->call(
+        "GetComponentInfo",
+        [&] {
+          const Status status = inner_->getComponentInfo(info);
+          if (!failed(status)) name_ = info.componentName;
+          return status;
+        },
+        [&] { return callText(name_); },
+        [&](Line& line) {
+          line.number("type", info.type)
+              .text("logicalPath", info.logicalPath)
+              .text("componentName", info.componentName)
+              .flag("selectable", info.selectable)
+              .number("fileCount", info.fileCount)
+              .number("databaseCount", info.databaseCount)
+              .number("logFileCount", info.logFileCount);
+        });
   }
   Status freeComponentInfo(ComponentInfo& info) override {
     const std::string name = callText(info.componentName);
-    return session_->traced([&] { return inner_->freeComponentInfo(info); },
-                            [&](const Outcome& o) { return Line("FreeComponentInfo", name, o); });
+    return session_->call(
+        "FreeComponentInfo", [&] { return inner_->freeComponentInfo(info); }, [&] { return name; },
+        nothing);
   }
   Status getFile(std::uint32_t index, std::unique_ptr<FileDescriptor>& file) override {
-    return tracedFile(session_, "GetFile", index, file,
-                      [&] { return inner_->getFile(index, file); });
+    return handOut<TracedFileDescriptor>(session_, "GetFile", index, file,
+                                         [&] { return inner_->getFile(index, file); });
   }
   Status getDatabaseFile(std::uint32_t index, std::unique_ptr<FileDescriptor>& file) override {
-    return tracedFile(session_, "GetDatabaseFile", index, file,
-                      [&] { return inner_->getDatabaseFile(index, file); });
+    return handOut<TracedFileDescriptor>(session_, "GetDatabaseFile", index, file,
+                                         [&] { return inner_->getDatabaseFile(index, file); });
   }
   Status getDatabaseLogFile(std::uint32_t index, std::unique_ptr<FileDescriptor>& file) override {
-    return tracedFile(session_, "GetDatabaseLogFile", index, file,
-                      [&] { return inner_->getDatabaseLogFile(index, file); });
+    return handOut<TracedFileDescriptor>(session_, "GetDatabaseLogFile", index, file,
+                                         [&] { return inner_->getDatabaseLogFile(index, file); });
   }
 
  private:
-  SessionPtr session_;
-  std::unique_ptr<WriterMetadataComponent> inner_;
   std::u16string name_;
 };
 
-class TracedWriterMetadata final : public WriterMetadata {
+class TracedWriterMetadata final : public Traced<WriterMetadata> {
  public:
-  TracedWriterMetadata(SessionPtr session, std::unique_ptr<WriterMetadata> inner)
-      : session_(std::move(session)), inner_(std::move(inner)) {}
+  using Traced::Traced;
 
   Status getIdentity(WriterIdentity& identity) override {
-    return session_->traced([&] { return inner_->getIdentity(identity); },
-                            [&](const Outcome& o) {
-                              if (o.handedBack()) {
-                                name_ = identity.name;
-                                session_->learnWriter(identity.instanceId, identity.name);
-                              }
-                              Line line("GetIdentity", callText(name_), o);
-                              if (o.handedBack()) {
-                                line.guid("instanceId", identity.instanceId)
-                                    .guid("classId", identity.classId)
-                                    .text("name", identity.name);
-                              }
-                              return line;
-                            });
+    return session_->call(
+        "GetIdentity",
+        [&] {
+          const Status status = inner_->getIdentity(identity);
+          if (failed(status)) return status;
+          name_ = identity.name;
+          session_->learnWriter(identity.instanceId, identity.name);
+          return status;
+        },
+        [&] { return callText(name_); },
+        [&](Line& line) {
+          line.guid("instanceId", identity.instanceId)
+              .guid("classId", identity.classId)
+              .text("name", identity.name);
+        });
   }
   Status getFileCounts(FileCounts& counts) override {
-    return session_->traced([&] { return inner_->getFileCounts(counts); },
-                            [&](const Outcome& o) {
-                              Line line("GetFileCounts", callText(name_), o);
-                              if (o.handedBack()) {
-                                line.number("includeFiles", counts.includeFiles)
-                                    .number("excludeFiles", counts.excludeFiles)
-                                    .number("components", counts.components);
-                              }
-                              return line;
-                            });
+    return session_->call(
+        "GetFileCounts", [&] { return inner_->getFileCounts(counts); },
+        [&] { return callText(name_); },
+        [&](Line& line) {
+          line.number("includeFiles", counts.includeFiles)
+              .number("excludeFiles", counts.excludeFiles)
+              .number("components", counts.components);
+        });
   }
   Status getExcludeFile(std::uint32_t index, std::unique_ptr<FileDescriptor>& file) override {
-    return tracedFile(session_, "GetExcludeFile", index, file,
-                      [&] { return inner_->getExcludeFile(index, file); });
+    return handOut<TracedFileDescriptor>(session_, "GetExcludeFile", index, file,
+                                         [&] { return inner_->getExcludeFile(index, file); });
   }
   Status getComponent(std::uint32_t index,
                       std::unique_ptr<WriterMetadataComponent>& component) override {
-    const Status status = session_->traced(
-        [&] { return inner_->getComponent(index, component); },
-        [&](const Outcome& o) { return Line("GetComponent", std::to_string(index), o); });
-    wrap<TracedMetadataComponent>(session_, component);
-    return status;
+    return handOut<TracedMetadataComponent>(session_, "GetComponent", index, component,
+                                            [&] { return inner_->getComponent(index, component); });
   }
 
  private:
-  SessionPtr session_;
-  std::unique_ptr<WriterMetadata> inner_;
   std::u16string name_;
 };
 
-class TracedComponentEx2 final : public ComponentEx2 {
+class TracedComponentEx2 final : public Traced<ComponentEx2> {
  public:
   TracedComponentEx2(SessionPtr session, std::unique_ptr<ComponentEx2> inner, std::u16string name)
-      : session_(std::move(session)), inner_(std::move(inner)), name_(std::move(name)) {}
+      : Traced(std::move(session), std::move(inner)), name_(std::move(name)) {}
 
   Status getFailure(ComponentFailure& failure) override {
-    return session_->traced([&] { return inner_->getFailure(failure); },
-                            [&](const Outcome& o) {
-                              Line line("GetFailure", callText(name_), o);
-                              if (o.handedBack()) {
-                                line.code("hr", failure.hr)
-                                    .code("hrApplication", failure.hrApplication)
-                                    .text("applicationMessage", failure.applicationMessage);
-                              }
-                              return line;
-                            });
+    return session_->call(
+        "GetFailure", [&] { return inner_->getFailure(failure); }, [&] { return callText(name_); },
+        [&](Line& line) {
+          line.code("hr", failure.hr)
+              .code("hrApplication", failure.hrApplication)
+              .text("applicationMessage", failure.applicationMessage);
+        });
   }
 
  private:
-  SessionPtr session_;
-  std::unique_ptr<ComponentEx2> inner_;
   std::u16string name_;
 };
 
-class TracedComponent final : public Component {
+class TracedComponent final : public Traced<Component> {
  public:
-  TracedComponent(SessionPtr session, std::unique_ptr<Component> inner)
-      : session_(std::move(session)), inner_(std::move(inner)) {}
+  using Traced::Traced;
 
   Status getComponentName(std::u16string& name) override {
-    return session_->traced([&] { return inner_->getComponentName(name); },
-                            [&](const Outcome& o) {
-                              Line line("GetComponentName", "", o);
-                              if (o.handedBack()) {
-                                name_ = name;
-                                line.text("name", name);
-                              }
-                              return line;
-                            });
+    return session_->call(
+        "GetComponentName",
+        [&] {
+          const Status status = inner_->getComponentName(name);
+          if (!failed(status)) name_ = name;
+          return status;
+        },
+        none, [&](Line& line) { line.text("name", name); });
   }
   Status queryComponentEx2(std::unique_ptr<ComponentEx2>& component) override {
-    const Status status = session_->traced(
-        [&] { return inner_->queryComponentEx2(component); },
-        [&](const Outcome& o) { return Line("QueryInterface", "IVssComponentEx2", o); });
+    const Status status = session_->call(
+        "QueryInterface", [&] { return inner_->queryComponentEx2(component); },
+        [] { return std::string("IVssComponentEx2"); }, nothing);
     wrap<TracedComponentEx2>(session_, component, name_);
     return status;
   }
 
  private:
-  SessionPtr session_;
-  std::unique_ptr<Component> inner_;
   std::u16string name_;
 };
 
-class TracedWriterComponents final : public WriterComponents {
+class TracedWriterComponents final : public Traced<WriterComponents> {
  public:
-  TracedWriterComponents(SessionPtr session, std::unique_ptr<WriterComponents> inner)
-      : session_(std::move(session)), inner_(std::move(inner)) {}
+  using Traced::Traced;
 
   Status getWriterInfo(Guid& instanceId, Guid& classId) override {
-    return session_->traced([&] { return inner_->getWriterInfo(instanceId, classId); },
-                            [&](const Outcome& o) {
-                              if (o.handedBack()) name_ = session_->writerName(instanceId);
-                              Line line("GetWriterInfo", callText(name_), o);
-                              if (o.handedBack()) {
-                                line.guid("instanceId", instanceId).guid("classId", classId);
-                              }
-                              return line;
-                            });
+    return session_->call(
+        "GetWriterInfo",
+        [&] {
+          const Status status = inner_->getWriterInfo(instanceId, classId);
+          if (!failed(status)) name_ = session_->writerName(instanceId);
+          return status;
+        },
+        [&] { return callText(name_); },
+        [&](Line& line) { line.guid("instanceId", instanceId).guid("classId", classId); });
   }
   Status getComponentCount(std::uint32_t& count) override {
-    return session_->traced([&] { return inner_->getComponentCount(count); },
-                            [&](const Outcome& o) {
-                              Line line("GetComponentCount", callText(name_), o);
-                              if (o.handedBack()) line.number("count", count);
-                              return line;
-                            });
+    return session_->call(
+        "GetComponentCount", [&] { return inner_->getComponentCount(count); },
+        [&] { return callText(name_); }, [&](Line& line) { line.number("count", count); });
   }
   Status getComponent(std::uint32_t index, std::unique_ptr<Component>& component) override {
-    const Status status = session_->traced([&] { return inner_->getComponent(index, component); },
-                                           [&](const Outcome& o) {
-                                             return Line("IVssWriterComponents::GetComponent",
-                                                         std::to_string(index), o);
-                                           });
-    wrap<TracedComponent>(session_, component);
-    return status;
+    return handOut<TracedComponent>(session_, "IVssWriterComponents::GetComponent", index,
+                                    component,
+                                    [&] { return inner_->getComponent(index, component); });
   }
 
  private:
-  SessionPtr session_;
-  std::unique_ptr<WriterComponents> inner_;
   std::u16string name_;
 };
 
-std::string componentArguments(const Guid& instanceId, const Guid& classId, std::uint32_t type,
-                               const std::u16string& logicalPath,
-                               const std::u16string& componentName) {
+std::string componentText(const Guid& instanceId, const Guid& classId, std::uint32_t type,
+                          const std::u16string& logicalPath, const std::u16string& componentName) {
   return joined({callText(instanceId), callText(classId), std::to_string(type),
                  callText(logicalPath), callText(componentName)});
 }
 
-class TracedBackupComponents final : public BackupComponents {
+class TracedBackupComponents final : public Traced<BackupComponents> {
  public:
-  TracedBackupComponents(SessionPtr session, std::unique_ptr<BackupComponents> inner)
-      : session_(std::move(session)), inner_(std::move(inner)) {}
+  using Traced::Traced;
 
   // Released first, then written down: the line follows what it reports.
   ~TracedBackupComponents() override {
@@ -479,7 +450,7 @@ class TracedBackupComponents final : public BackupComponents {
   }
 
   Status initializeForBackup() override {
-    return plain("InitializeForBackup", "", [&] { return inner_->initializeForBackup(); });
+    return plain("InitializeForBackup", {}, [&] { return inner_->initializeForBackup(); });
   }
   Status setBackupState(bool selectComponents, bool bootableSystemState, std::uint32_t backupType,
                         bool partialFileSupport) override {
@@ -511,13 +482,9 @@ class TracedBackupComponents final : public BackupComponents {
   }
   Status getWriterMetadata(std::uint32_t index, Guid& instanceId,
                            std::unique_ptr<WriterMetadata>& metadata) override {
-    const Status status =
-        session_->traced([&] { return inner_->getWriterMetadata(index, instanceId, metadata); },
-                         [&](const Outcome& o) {
-                           Line line("GetWriterMetadata", std::to_string(index), o);
-                           if (o.handedBack()) line.guid("instanceId", instanceId);
-                           return line;
-                         });
+    const Status status = session_->call(
+        "GetWriterMetadata", [&] { return inner_->getWriterMetadata(index, instanceId, metadata); },
+        indexText(index), [&](Line& line) { line.guid("instanceId", instanceId); });
     wrap<TracedWriterMetadata>(session_, metadata);
     return status;
   }
@@ -525,7 +492,7 @@ class TracedBackupComponents final : public BackupComponents {
                       const std::u16string& logicalPath,
                       const std::u16string& componentName) override {
     return plain("AddComponent",
-                 componentArguments(instanceId, classId, componentType, logicalPath, componentName),
+                 componentText(instanceId, classId, componentType, logicalPath, componentName),
                  [&] {
                    return inner_->addComponent(instanceId, classId, componentType, logicalPath,
                                                componentName);
@@ -534,32 +501,26 @@ class TracedBackupComponents final : public BackupComponents {
   Status setBackupSucceeded(const Guid& instanceId, const Guid& classId,
                             std::uint32_t componentType, const std::u16string& logicalPath,
                             const std::u16string& componentName, bool succeeded) override {
-    return plain(
-        "SetBackupSucceeded",
-        componentArguments(instanceId, classId, componentType, logicalPath, componentName) + "," +
-            flagText(succeeded),
-        [&] {
-          return inner_->setBackupSucceeded(instanceId, classId, componentType, logicalPath,
-                                            componentName, succeeded);
-        });
+    return plain("SetBackupSucceeded",
+                 componentText(instanceId, classId, componentType, logicalPath, componentName) +
+                     "," + flagText(succeeded),
+                 [&] {
+                   return inner_->setBackupSucceeded(instanceId, classId, componentType,
+                                                     logicalPath, componentName, succeeded);
+                 });
   }
   Status startSnapshotSet(Guid& snapshotSetId) override {
-    return session_->traced([&] { return inner_->startSnapshotSet(snapshotSetId); },
-                            [&](const Outcome& o) {
-                              Line line("StartSnapshotSet", "", o);
-                              if (o.handedBack()) line.guid("snapshotSetId", snapshotSetId);
-                              return line;
-                            });
+    return session_->call(
+        "StartSnapshotSet", [&] { return inner_->startSnapshotSet(snapshotSetId); }, none,
+        [&](Line& line) { line.guid("snapshotSetId", snapshotSetId); });
   }
   Status addToSnapshotSet(const std::u16string& volumePath, const Guid& providerId,
                           Guid& snapshotId) override {
-    return session_->traced(
+    return session_->call(
+        "AddToSnapshotSet",
         [&] { return inner_->addToSnapshotSet(volumePath, providerId, snapshotId); },
-        [&](const Outcome& o) {
-          Line line("AddToSnapshotSet", callText(volumePath) + "," + callText(providerId), o);
-          if (o.handedBack()) line.guid("snapshotId", snapshotId);
-          return line;
-        });
+        [&] { return callText(volumePath) + "," + callText(providerId); },
+        [&](Line& line) { line.guid("snapshotId", snapshotId); });
   }
   Status prepareForBackup(std::unique_ptr<Async>& async) override {
     return started("PrepareForBackup", async, [&] { return inner_->prepareForBackup(async); });
@@ -568,12 +529,11 @@ class TracedBackupComponents final : public BackupComponents {
     return started("DoSnapshotSet", async, [&] { return inner_->doSnapshotSet(async); });
   }
   Status getSnapshotProperties(const Guid& snapshotId, std::u16string& deviceObject) override {
-    return session_->traced([&] { return inner_->getSnapshotProperties(snapshotId, deviceObject); },
-                            [&](const Outcome& o) {
-                              Line line("GetSnapshotProperties", callText(snapshotId), o);
-                              if (o.handedBack()) line.text("deviceObject", deviceObject);
-                              return line;
-                            });
+    return session_->call(
+        "GetSnapshotProperties",
+        [&] { return inner_->getSnapshotProperties(snapshotId, deviceObject); },
+        [&] { return callText(snapshotId); },
+        [&](Line& line) { line.text("deviceObject", deviceObject); });
   }
   Status gatherWriterStatus(std::unique_ptr<Async>& async) override {
     return started("GatherWriterStatus", async, [&] { return inner_->gatherWriterStatus(async); });
@@ -583,18 +543,21 @@ class TracedBackupComponents final : public BackupComponents {
                    [&] { return inner_->getWriterStatusCount(count); });
   }
   Status getWriterStatus(std::uint32_t index, WriterStatus& writer) override {
-    return session_->traced([&] { return inner_->getWriterStatus(index, writer); },
-                            [&](const Outcome& o) {
-                              Line line("GetWriterStatus", std::to_string(index), o);
-                              if (!o.handedBack()) return line;
-                              session_->learnWriter(writer.instanceId, writer.name);
-                              line.guid("instanceId", writer.instanceId)
-                                  .guid("classId", writer.classId)
-                                  .text("name", writer.name)
-                                  .number("state", writer.state)
-                                  .code("failure", writer.failure);
-                              return line;
-                            });
+    return session_->call(
+        "GetWriterStatus",
+        [&] {
+          const Status status = inner_->getWriterStatus(index, writer);
+          if (!failed(status)) session_->learnWriter(writer.instanceId, writer.name);
+          return status;
+        },
+        indexText(index),
+        [&](Line& line) {
+          line.guid("instanceId", writer.instanceId)
+              .guid("classId", writer.classId)
+              .text("name", writer.name)
+              .number("state", writer.state)
+              .code("failure", writer.failure);
+        });
   }
   Status getWriterComponentsCount(std::uint32_t& count) override {
     return counted("GetWriterComponentsCount", count,
@@ -602,10 +565,9 @@ class TracedBackupComponents final : public BackupComponents {
   }
   Status getWriterComponents(std::uint32_t index,
                              std::unique_ptr<WriterComponents>& components) override {
-    const Status status = plain("GetWriterComponents", std::to_string(index),
-                                [&] { return inner_->getWriterComponents(index, components); });
-    wrap<TracedWriterComponents>(session_, components);
-    return status;
+    return handOut<TracedWriterComponents>(session_, "GetWriterComponents", index, components, [&] {
+      return inner_->getWriterComponents(index, components);
+    });
   }
   Status backupComplete(std::unique_ptr<Async>& async) override {
     return started("BackupComplete", async, [&] { return inner_->backupComplete(async); });
@@ -615,26 +577,20 @@ class TracedBackupComponents final : public BackupComponents {
   // A call that hands back nothing but its status.
   template <typename Invoke>
   Status plain(const char* call, const std::string& arguments, Invoke&& invoke) {
-    return session_->traced(invoke, [&](const Outcome& o) { return Line(call, arguments, o); });
+    return session_->call(
+        call, invoke, [&] { return arguments; }, nothing);
   }
-  // A call that starts an operation, which is traced too.
+  // A call that starts an operation, which is traced too, under the call's name.
   template <typename Invoke>
   Status started(const char* call, std::unique_ptr<Async>& async, Invoke&& invoke) {
-    const Status status = plain(call, "", invoke);
-    wrapAsync(session_, async, call);
+    const Status status = plain(call, {}, invoke);
+    wrap<TracedAsync>(session_, async, std::string(call));
     return status;
   }
   template <typename Invoke>
   Status counted(const char* call, std::uint32_t& count, Invoke&& invoke) {
-    return session_->traced(invoke, [&](const Outcome& o) {
-      Line line(call, "", o);
-      if (o.handedBack()) line.number("count", count);
-      return line;
-    });
+    return session_->call(call, invoke, none, [&](Line& line) { line.number("count", count); });
   }
-
-  SessionPtr session_;
-  std::unique_ptr<BackupComponents> inner_;
 };
 
 // The trace's process-wide state: the file while the trace is on.
@@ -712,9 +668,8 @@ Status createTraced(Status (*create)(std::unique_ptr<BackupComponents>&),
   }
   if (!file) return create(out);
   auto session = std::make_shared<Session>(std::move(file));
-  const Status status =
-      session->traced([&] { return create(out); },
-                      [&](const Outcome& o) { return Line("CreateVssBackupComponents", "", o); });
+  const Status status = session->call(
+      "CreateVssBackupComponents", [&] { return create(out); }, none, nothing);
   wrap<TracedBackupComponents>(session, out);
   return status;
 }
