@@ -34,7 +34,7 @@ if [[ ${mode} == smoke ]]; then
   # Only the smallest size pair of each benchmark, so that no large directory
   # is ever created here.
   flags=(
-    '--benchmark_filter=^BM_(PreparationPhase|ComponentCatalogue)/(500|1000)$|^BM_InventoryComponents/(1000|2000)$|^BM_(InventoryDescriptor|BareListing)/(5000|10000)$|^BM_StringQueue/(1000|2000)$|^BM_ModelServesInstancesOfOneClass/(5000|10000)$|^BM_(EscapeCatalogueText|TranslatePath|FormatStatus)/'
+    '--benchmark_filter=^BM_(PreparationPhase|ComponentCatalogue)/(500|1000)$|^BM_InventoryComponents/(1000|2000)$|^BM_(InventoryDescriptor|BareListing)/(5000|10000)$|^BM_StringQueue/(1000|2000)$|^BM_ModelServesInstancesOfOneClass/(5000|10000)$|^BM_Trace(OffBesideBypass|On)/10$|^BM_(EscapeCatalogueText|TranslatePath|FormatStatus)/'
     --benchmark_min_time=0.002
   )
 else

@@ -115,6 +115,15 @@ def main(argv):
             print(f"| {size:,} | {readable_time(library[size])} | {readable_time(bare[size])} "
                   f"| {ratio:.2f}{flag} |")
 
+    traced = {split_size(name)[1]: run for name, run in runs.items()
+              if split_size(name)[0] == "BM_TraceOffBesideBypass"}
+    if traced:
+        print("\n| components | bypass | trace off | off / bypass |")
+        print("|---:|---:|---:|---:|")
+        for size, run in sorted(traced.items()):
+            print(f"| {size:,} | {readable_time(run['bypass_us'] * 1e3)} "
+                  f"| {readable_time(run['off_us'] * 1e3)} | {run['off_per_bypass']:.3f} |")
+
     if failed:
         print("\nFailed benchmarks:", file=sys.stderr)
         for line in failed:
