@@ -96,7 +96,9 @@ typedef struct frostcap_snapshot frostcap_snapshot;
 /* Initialises COM on the calling thread (multithreaded apartment). Only the
  * first call in a process has an effect. It neither sets COM security nor
  * changes a thread already in a single-threaded apartment: see above for
- * what the host does itself. */
+ * what the host does itself. The first call also reads FROSTCAP_TRACE: when
+ * it names a file, every call the library then makes to the shadow copy
+ * service is appended to it as a JSON line (docs/api.md, "The trace"). */
 FROSTCAP_API void frostcap_library_init(void);
 
 /* Returns 1 when path is NOT a network path and 0 when it is one (a UNC path
