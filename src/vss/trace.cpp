@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -197,12 +198,16 @@ class Session {
 
 using SessionPtr = std::shared_ptr<Session>;
 
-// The object a call handed out, wrapped when there is one.
+// The object a call handed out, wrapped when there is one. Without memory
+// for the wrapper it goes on untraced: the trace never fails a backup.
 template <typename Traced, typename Object, typename... Context>
 void wrap(const SessionPtr& session, std::unique_ptr<Object>& object, Context&&... context) {
-  if (object) {
+  if (!object) return;
+  try {
     object =
         std::make_unique<Traced>(session, std::move(object), std::forward<Context>(context)...);
+  } catch (const std::bad_alloc&) {
+    // make_unique allocates before it takes the object, which stays as it was.
   }
 }
 
@@ -666,8 +671,13 @@ Status createTraced(Status (*create)(std::unique_ptr<BackupComponents>&),
     const std::lock_guard lock(state.mutex);
     file = state.file;
   }
-  if (!file) return create(out);
-  auto session = std::make_shared<Session>(std::move(file));
+  SessionPtr session;
+  try {
+    if (file) session = std::make_shared<Session>(std::move(file));
+  } catch (const std::bad_alloc&) {
+    // Then this backup goes untraced.
+  }
+  if (!session) return create(out);
   const Status status = session->call(
       "CreateVssBackupComponents", [&] { return create(out); }, none, nothing);
   wrap<TracedBackupComponents>(session, out);
