@@ -223,7 +223,8 @@ TEST_F(SimulatedService, ScenarioErrorsSayWhereAndWhatWasExpected) {
        R"( {"name": "D:\\", "directory": ".", "device": "DEV"}]})",
        ": /volumes/1/device: expected a device no other volume has, found \"DEV\""},
       {R"({"volume": []})",
-       ": /volume: unexpected member; expected one of description, volumes, writers, faults"},
+       ": /volume: unexpected member; expected one of description, volumes, writers, faults, "
+       "refuseUnprepared"},
   };
   for (const auto& [scenario, message] : kCases) {
     std::ofstream(dir.host("bad.json")) << scenario;
