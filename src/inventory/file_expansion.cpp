@@ -23,7 +23,6 @@ bool isDotEntry(std::u16string_view name) { return name == u"." || name == u".."
 // Windows takes either slash between the components of a path; so must every
 // rule here that looks for one, or a writer could hide a ".." from it.
 constexpr std::u16string_view kSeparators = u"\\/";
-bool isSeparator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
 
 // What the system would see of a text: nothing after an embedded NUL.
 void cutAtNul(std::u16string& text) {
@@ -77,7 +76,9 @@ std::u16string resolveDots(const std::u16string& directory, std::size_t root) {
   for (std::size_t end; (end = directory.find_first_of(kSeparators, start)) != std::u16string::npos;
        start = end + 1) {
     const std::u16string_view component = std::u16string_view(directory).substr(start, end - start);
-    if (isDotEntry(component)) {
+    if (component.empty()) {
+      // Windows reads a doubled separator as one: nothing for ".." to climb.
+    } else if (isDotEntry(component)) {
       changed = true;
       if (component == u".." && !kept.empty()) kept.pop_back();
     } else {
@@ -111,7 +112,7 @@ StepResult expandFileDescriptor(const Snapshot& snapshot, vss::FileDescriptor& d
 
   // The separator goes on before the expansion and is not checked again
   // after it: what a variable holds is the writer's business.
-  if (!path->empty() && !isSeparator(path->back())) path->push_back(u'\\');
+  if (!path->empty() && path->back() != u'\\') path->push_back(u'\\');
   if (path->find(u'%') != std::u16string::npos) {
     std::optional<std::u16string> expanded = platform::expandEnvironment(*path);
     if (!expanded) return StepResult::failure(u"ExpandEnvironmentStringsW(): " + lastErrorText());

@@ -151,6 +151,8 @@ TEST_F(Inventory, EachRecordNamesWhatTheSearchFoundInsideTheVolume) {
       {"a file specification up with forward slashes", descriptor(live(u"db"), u"../../*"),
        kVolumeTop},
       {"both slashes mixed", descriptor(live(u"db\\logs"), u"..\\../..\\*"), kVolumeTop},
+      {"a path ending in a slash, the doubled separator read as one",
+       descriptor(live(u"db/"), u"../*"), kVolumeTop},
       {"an embedded NUL",
        descriptor(live(u"db"), std::u16string(u"main.edb\0..\\*", 13)),
        {live(u"db\\main.edb")}},
