@@ -6,8 +6,20 @@
 #include "backup/writer_status.h"
 #include "frame/await_async.h"
 #include "frame/messages.h"
+#include "vss/constants.h"
 
 namespace frostcap {
+namespace {
+
+// A component selected after the preparation was never added to the backup,
+// and the service may refuse to mark what it does not hold. That refusal
+// concerns this component alone: the others are still marked and the backup
+// declared complete, so that their writers learn of it.
+bool refusedAsNeverAdded(const Selection& selection, Status status) {
+  return status == vss::kObjectNotFound && !selection.added();
+}
+
+}  // namespace
 
 StepResult completeBackup(Snapshot& snapshot, bool succeeded) {
   // A volume-only backup is not declared complete, and one whose preparation
@@ -27,7 +39,9 @@ StepResult completeBackup(Snapshot& snapshot, bool succeeded) {
       const Status status = service.setBackupSucceeded(
           selection.addedFor.value_or(writer.instanceIds.front()), *writer.classId,
           record.componentType, record.logicalPath, record.componentName, succeeded);
-      if (failed(status)) return callFailure(messages::label::kSetBackupSucceeded, status);
+      if (failed(status) && !refusedAsNeverAdded(selection, status)) {
+        return callFailure(messages::label::kSetBackupSucceeded, status);
+      }
     }
   }
 

@@ -95,8 +95,12 @@ StepResult reportWriterStatus(Snapshot& snapshot) {
   vss::BackupComponents& service = *snapshot.backupComponents;
   std::unique_ptr<vss::Async> async;
   Status status = service.gatherWriterStatus(async);
-  StepResult result = vss::awaitAsync(label::kGatherWriterStatus, status, std::move(async));
-  if (!result.ok) return result;
+  status = vss::finishAsync(status, std::move(async));
+  // A backup of volumes alone runs in a context without writers, where no
+  // writer metadata was gathered; a service that then refuses to gather
+  // writer status as out of sequence has no writer to report.
+  if (status == vss::kBadState && snapshot.selectedWriters.empty()) return StepResult::success();
+  if (failed(status)) return callFailure(label::kGatherWriterStatus, status);
 
   std::uint32_t count = 0;
   status = service.getWriterStatusCount(count);
@@ -108,7 +112,7 @@ StepResult reportWriterStatus(Snapshot& snapshot) {
     status = service.getWriterStatus(index, writer);
     if (failed(status)) return callFailure(label::kGetWriterStatus, status);
     if (writer.failure == vss::kWriterErrorPartialFailure) {
-      result = reportComponents(snapshot, index, writer.instanceId);
+      const StepResult result = reportComponents(snapshot, index, writer.instanceId);
       if (!result.ok) return result;
     }
     if (failed(writer.failure)) {

@@ -4,16 +4,20 @@
 
 namespace frostcap::vss {
 
-StepResult awaitAsync(std::u16string_view label, Status status, std::unique_ptr<Async> async) {
-  if (failed(status)) return callFailure(label, status);
-  if (!async) return StepResult::success();
+Status finishAsync(Status status, std::unique_ptr<Async> async) {
+  if (failed(status) || !async) return status;
   status = async->wait();
-  if (failed(status)) return callFailure(label, status);
+  if (failed(status)) return status;
   Status operation = 0;
   status = async->queryStatus(operation);
-  if (failed(status)) return callFailure(label, status);
+  if (failed(status)) return status;
   // Positive codes (pending, cancelled) are not failures.
-  if (failed(operation)) return callFailure(label, operation);
+  return failed(operation) ? operation : status;
+}
+
+StepResult awaitAsync(std::u16string_view label, Status status, std::unique_ptr<Async> async) {
+  status = finishAsync(status, std::move(async));
+  if (failed(status)) return callFailure(label, status);
   return StepResult::success();
 }
 

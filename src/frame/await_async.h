@@ -16,6 +16,11 @@ namespace frostcap::vss {
 // the text tells them apart. The operation object is released on every path.
 StepResult awaitAsync(std::u16string_view label, Status status, std::unique_ptr<Async> async);
 
+// The same wait for a caller that tells one failure from another: the first
+// failing status of the start, the wait, the status query or the operation,
+// and success when none failed.
+Status finishAsync(Status status, std::unique_ptr<Async> async);
+
 // A call that reports success but hands back no object has failed all the
 // same; it answers as an invalid pointer would.
 

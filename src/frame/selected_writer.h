@@ -16,6 +16,10 @@ struct Selection {
   // The writer instance the preparation added it for; none before that, and
   // for a component selected after the preparation.
   std::optional<platform::Guid> addedFor;
+
+  // Whether the service was told of the component: it knows only what the
+  // preparation added to the backup.
+  bool added() const { return addedFor.has_value(); }
 };
 
 // Everything the backup road learns about one writer the host selected.

@@ -1,5 +1,6 @@
 #include "inventory/file_expansion.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -19,6 +20,10 @@ constexpr std::uint32_t kPathNotFound = 3;  // no such directory
 
 bool isDotEntry(std::u16string_view name) { return name == u"." || name == u".."; }
 
+// Windows takes either slash between the components of a path; so must every
+// rule here that looks for one, or a writer could hide a ".." from it.
+constexpr std::u16string_view kSeparators = u"\\/";
+
 // What the system would see of a text: nothing after an embedded NUL.
 void cutAtNul(std::u16string& text) {
   const std::size_t nul = text.find(u'\0');
@@ -27,43 +32,53 @@ void cutAtNul(std::u16string& text) {
 
 // How many leading units of a directory no ".." may climb above: the longest
 // volume the host named that it lies on, else the drive or share it starts
-// with (X:\, \\server\share\, \\?\X:\).
+// with (X:\, \\server\share\, \\?\X:\), either slash standing for a backslash.
 std::size_t rootLength(std::u16string_view directory, const std::vector<std::u16string>& volumes) {
+  const auto withBackslashes = [](std::u16string_view path) {
+    std::u16string result(path);
+    std::replace(result.begin(), result.end(), u'/', u'\\');
+    return result;
+  };
+  const std::u16string path = withBackslashes(directory);
   std::size_t root = 0;
   for (const std::u16string& volume : volumes) {
-    if (volume.size() > root && startsWithIgnoringCase(directory, volume)) root = volume.size();
+    if (volume.size() > root && startsWithIgnoringCase(path, withBackslashes(volume))) {
+      root = volume.size();
+    }
   }
   if (root != 0) return root;
   std::size_t start = 0;
   std::size_t separators = 1;  // X:\ ends at its first backslash
-  if (directory.starts_with(u"\\\\?\\")) {
+  if (path.starts_with(u"\\\\?\\")) {
     start = 4;
-  } else if (directory.starts_with(u"\\\\")) {
+  } else if (path.starts_with(u"\\\\")) {
     start = 2;
     separators = 2;  // \\server\share\ ends at the second one after the name
   }
   std::size_t end = start;
   for (; separators != 0; --separators) {
-    end = directory.find(u'\\', end);
+    end = path.find(u'\\', end);
     if (end == std::u16string_view::npos) return 0;
     ++end;
   }
   return end;
 }
 
-// `directory` (empty or ending with a backslash) with its "." and ".."
+// `directory` (empty or ending with a separator) with its "." and ".."
 // components resolved, never above its first `root` units: a writer's
 // descriptor may name its files relative to another folder, but no search may
 // leave the volume or shadow copy it names. Unchanged when it has no such
-// component.
+// component; otherwise its components are joined by backslashes.
 std::u16string resolveDots(const std::u16string& directory, std::size_t root) {
   std::vector<std::u16string_view> kept;
   bool changed = false;
   std::size_t start = root;
-  for (std::size_t end; (end = directory.find(u'\\', start)) != std::u16string::npos;
+  for (std::size_t end; (end = directory.find_first_of(kSeparators, start)) != std::u16string::npos;
        start = end + 1) {
     const std::u16string_view component = std::u16string_view(directory).substr(start, end - start);
-    if (isDotEntry(component)) {
+    if (component.empty()) {
+      // Windows reads a doubled separator as one: nothing for ".." to climb.
+    } else if (isDotEntry(component)) {
       changed = true;
       if (component == u".." && !kept.empty()) kept.pop_back();
     } else {
@@ -109,7 +124,7 @@ StepResult expandFileDescriptor(const Snapshot& snapshot, vss::FileDescriptor& d
   // each record names an entry of that folder: the file the search found.
   cutAtNul(*path);
   cutAtNul(filespec);
-  const std::size_t split = filespec.rfind(u'\\') + 1;  // 0 without a folder
+  const std::size_t split = filespec.find_last_of(kSeparators) + 1;  // 0 without a folder
   const std::u16string directory =
       resolveDots(*path + filespec.substr(0, split), rootLength(*path, snapshot.volumePaths));
   const std::u16string_view match = std::u16string_view(filespec).substr(split);

@@ -237,13 +237,17 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     Call call = enter("SetBackupSucceeded", text(instanceId) + "," + text(classId) + "," +
                                                 std::to_string(type) + "," + text(logicalPath) +
                                                 "," + text(name) + "," + flag(succeeded));
-    if (call.refused()) return call.status();
+    const AddedComponent component{instanceId, classId, type, logicalPath, name};
+    const bool added = added_.contains(component);
+    if (!call.admit(rules::kMarkedAfterAdded, added || !refuseUnprepared())) return call.status();
     // Requesters are told not to mark components after a failed snapshot,
     // but no status is documented for it.
     if (!progress_->setTaken) state_->assume(call.name(), "accepted without shadow copies");
-    if (!added_.contains({instanceId, classId, type, logicalPath, name})) {
-      return vss::kObjectNotFound;
-    }
+    if (added) return call.status();
+    // A component the writer does not have "does not exist"; whether one it
+    // has but that was never added does is left open.
+    if (!reportedWriters().offered.contains(component)) return vss::kObjectNotFound;
+    state_->assume(call.name(), "accepted for a component not added");
     return call.status();
   }
   Status startSnapshotSet(vss::Guid& snapshotSetId) override {
@@ -378,7 +382,9 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   }
   Status gatherWriterStatus(std::unique_ptr<vss::Async>& async) override {
     Call call = enter("GatherWriterStatus");
-    if (call.refused()) return call.status();
+    if (!call.admit(rules::kStatusAfterMetadata, metadataRequested_ || !refuseUnprepared())) {
+      return call.status();
+    }
     // Writers are asked for their status in every context; whether a
     // context without writers answers is not documented.
     if (!writersTakePart()) state_->assume(call.name(), "accepted in a context without writers");
@@ -461,6 +467,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     return call.status();
   }
 
+  bool refuseUnprepared() const { return state_->scenario().refuseUnprepared; }
   bool writersTakePart() const { return (context_ & vss::kAttributeNoWriters) == 0; }
   bool persistent() const {
     return context_ != vss::kContextAll && (context_ & vss::kAttributePersistent) != 0;

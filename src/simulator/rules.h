@@ -84,6 +84,16 @@ inline constexpr Rule kSnapshotFirst{"DoSnapshotSet before BackupComplete", kBad
 // Writer status is read only once its gathering has finished.
 inline constexpr Rule kStatusGathered{"writer status gathered and waited for", kBadState,
                                       FROSTCAP_VSS_PAGE("getwriterstatus")};
+// Held only where a scenario asks the model to refuse as a real server may
+// ("refuseUnprepared"); otherwise each is accepted and written as an
+// assumption. Writer status covers the writers whose metadata was gathered:
+// with none gathered, the gathering is out of sequence.
+inline constexpr Rule kStatusAfterMetadata{"GatherWriterMetadata before GatherWriterStatus",
+                                           kBadState, FROSTCAP_VSS_PAGE("gatherwriterstatus")};
+// A component is marked as backed up only once it was added to the backup.
+inline constexpr Rule kMarkedAfterAdded{"SetBackupSucceeded for a component added",
+                                        vss::kObjectNotFound,
+                                        FROSTCAP_VSS_PAGE("setbackupsucceeded")};
 // Nothing goes on after AbortBackup.
 inline constexpr Rule kNotAborted{"no call after AbortBackup", kBadState,
                                   FROSTCAP_VSS_PAGE("abortbackup")};

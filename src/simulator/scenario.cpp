@@ -14,7 +14,13 @@
 //
 // The members, each optional with the default after "=" unless required:
 //
-//   top level    description (text, ignored), volumes, writers, faults
+//   top level    description (text, ignored), volumes, writers, faults,
+//                refuseUnprepared = false (true: GatherWriterStatus where no
+//                writer metadata was gathered answers VSS_E_BAD_STATE, and
+//                SetBackupSucceeded of a component never added
+//                VSS_E_OBJECT_NOT_FOUND, each a breach; false: both are
+//                accepted as assumptions, except the mark of a component the
+//                writer does not have, which answers VSS_E_OBJECT_NOT_FOUND)
 //   volume       name (required): what hosts pass, e.g. C:\ or /srv/data;
 //                directory (required): an existing directory, relative to the
 //                scenario file's folder; device: the device name of its
@@ -453,7 +459,7 @@ Scenario parseScenario(std::string_view text, const std::string& source,
   }
 
   const Node root(document, "", source);
-  root.expectObject({"description", "volumes", "writers", "faults"});
+  root.expectObject({"description", "volumes", "writers", "faults", "refuseUnprepared"});
   if (const auto description = root.member("description")) description->text();
 
   Scenario scenario;
@@ -485,6 +491,8 @@ Scenario parseScenario(std::string_view text, const std::string& source,
     }
   }
   scenario.faults = readList<FaultSpec>(root, "faults", "faults", readFault);
+  if (const auto refuse = root.member("refuseUnprepared"))
+    scenario.refuseUnprepared = refuse->flag();
   return scenario;
 }
 

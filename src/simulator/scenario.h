@@ -84,6 +84,10 @@ struct Scenario {
   std::vector<Volume> volumes;
   std::vector<WriterSpec> writers;
   std::vector<FaultSpec> faults;
+  // Refuse, as a real server may, what the backup never prepared: writer
+  // status where no writer metadata was gathered, and the mark of a
+  // component never added.
+  bool refuseUnprepared = false;
 };
 
 // Reads a scenario from JSON text; `source` names it in error messages and

@@ -48,6 +48,10 @@ Calls concat(std::initializer_list<Calls> parts) {
 using Road = Scenario;
 
 TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
+  // Success codes other than zero, from an operation or as a writer's state,
+  // are no failure.
+  service.answer("GatherWriterMetadata.Result", Status{0x0004230B});  // cancelled
+  service.writers[0].status = Status{0x0004230A};                     // completed
   selectTwoWriters();
   addVolumes({u"C:\\", u"D:\\", u"E:\\"});
 
@@ -94,48 +98,99 @@ TEST_F(Road, TwoWritersAndThreeVolumesFromSelectionToRelease) {
                     writerStatus()}));
 }
 
-TEST(Completion, AVerdictOtherThanOneMarksEveryComponentAsNotBackedUp) {
-  for (int verdict : {0, 2, -1}) {
+// The completion marks every component with the verdict (1, else false), in
+// key order, and declares the backup complete, whether the preparation ran
+// once, twice or again after a failure: each time on a new object that takes
+// up what was selected in between. A component selected after the last
+// preparation was never added, and goes to its writer's first instance: a
+// service that refuses to mark it leaves the others marked and the backup
+// completed, with the calls of one that accepts. A refused mark of a
+// component that was added ends the completion.
+TEST(Completion, MarksEveryComponentUnlessOneAddedIsRefused) {
+  enum Preparation { kOnce, kTwice, kRetried };
+  const struct {
+    Preparation preparation;
+    int verdict;
+    bool refuseUnprepared;
+    std::uint32_t firstMark;  // what marking the first component answers
+  } kCases[] = {{kOnce, 1, false, 0},  {kOnce, 1, true, 0},   {kOnce, 0, false, 0},
+                {kOnce, 2, true, 0},   {kOnce, -1, false, 0}, {kOnce, 1, false, 0x80042308},
+                {kTwice, 1, false, 0}, {kRetried, 0, true, 0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.preparation << c.verdict << c.refuseUnprepared);
     Session session;
+    session.service.refuseUnprepared = c.refuseUnprepared;
+    if (c.preparation == kRetried) session.service.fail("AddComponent", Status(0x80042302));
+    if (c.firstMark != 0) session.service.fail("SetBackupSucceeded", Status(c.firstMark));
     frostcap_snapshot_addWriterFilegroupComponentFallback(session.handle, host(kFilesWriterId),
                                                           host(u""), host(u"Documents"), host(u""));
     session.addVolumes({u"C:\\"});
+    if (c.preparation != kOnce) {
+      EXPECT_EQ(frostcap_snapshot_perform_a(session.handle), c.preparation == kRetried ? 1 : 0);
+    }
+    frostcap_snapshot_addWriterDatabaseComponentFallback(
+        session.handle, host(kDatabaseWriterId), host(u"store\\main"), host(u"MAIL"), host(u""));
     ASSERT_EQ(frostcap_snapshot_perform_a(session.handle), 0);
+    EXPECT_EQ(session.service.count("CreateVssBackupComponents"), c.preparation == kOnce ? 1 : 2);
+    EXPECT_EQ(session.service.ledger().objects, 1);  // an earlier object was released
     ASSERT_EQ(frostcap_snapshot_perform_b(session.handle), 0);
+    frostcap_snapshot_addWriterFilegroupComponentFallback(session.handle, host(kDatabaseWriterId),
+                                                          host(u"Store"), host(u"Logs"), host(u""));
     const std::size_t before = session.service.calls().size();
-    session.free(verdict);
-    EXPECT_EQ(session.service.logSince(before).at(0),
-              "SetBackupSucceeded(" + kDocumentsRecord + ",false)")
-        << verdict;
+    session.free(c.verdict);
+    const std::string flag = c.verdict == 1 ? ",true)" : ",false)";
+    const Calls marks = {"SetBackupSucceeded(" + kMailRecord + flag,
+                         "SetBackupSucceeded(" + kLogsRecord + flag,
+                         "SetBackupSucceeded(" + kDocumentsRecord + flag};
+    EXPECT_EQ(
+        session.service.logSince(before),
+        c.firstMark ? Calls{marks[0]} : concat({marks, waited("BackupComplete"), writerStatus()}));
+    EXPECT_EQ(session.service.breaches().size(), c.refuseUnprepared ? 1u : 0u);
   }
 }
 
-TEST_F(Road, ASelectionAddedAfterThePreparationIsMarkedForTheWritersFirstInstance) {
-  frostcap_snapshot_addWriter(handle, host(kDatabaseWriterId));
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  frostcap_snapshot_addWriterFilegroupComponentFallback(handle, host(kDatabaseWriterId),
-                                                        host(u"Late"), host(u"Added"), host(u""));
-  const std::size_t before = service.calls().size();
-  free(1);
-  EXPECT_EQ(service.logSince(before).at(0), "SetBackupSucceeded(" + text(kDatabaseWriterInstance) +
-                                                "," + kA + ",2,Late,Added,true)");
-  EXPECT_EQ(service.count("SetBackupSucceeded"), 1);
-}
-
-TEST_F(Road, VolumesWithoutWritersNeitherPrepareWritersNorCompleteTheBackup) {
-  addVolumes({u"C:\\"});
-  frostcap_snapshot_setUseSystemProvider(handle);
-  ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  ASSERT_EQ(frostcap_snapshot_perform_b(handle), 0);
-  free(1);
-  EXPECT_EQ(service.log(".Wait"),
-            (Calls{"CreateVssBackupComponents()", "InitializeForBackup()",
-                   "SetBackupState(false,false,2,false)", "SetContext(16)", "StartSnapshotSet()",
-                   "AddToSnapshotSet(C:\\,{B5946137-7B9F-4925-AF80-51ABD60B20D5})",
-                   "DoSnapshotSet()", "DoSnapshotSet.QueryStatus()", "GatherWriterStatus()",
-                   "GatherWriterStatus.QueryStatus()",
-                   // A context without writers has no writer to report.
-                   "GetWriterStatusCount()", "GetSnapshotProperties(" + snapshotId(2) + ")"}));
+// A backup of volumes alone runs in a context without writers: no writer is
+// prepared and no backup completed, but the status is gathered after the
+// copy. A service with no writer metadata to report on may refuse that as out
+// of sequence, by the call or by the operation: there is then no writer to
+// report, and the copy stands. With writers, that refusal fails the phase.
+TEST(VolumesWithoutWriters, TakeTheCopyWhenTheWriterStatusIsRefusedAsOutOfSequence) {
+  const std::string kProperties = "GetSnapshotProperties(" + snapshotId(2) + ")";
+  const std::string kQuery = "GatherWriterStatus.QueryStatus()";
+  const Calls kUpToStatus =
+      concat({{"CreateVssBackupComponents()", "InitializeForBackup()",
+               "SetBackupState(false,false,2,false)", "SetContext(16)", "StartSnapshotSet()",
+               "AddToSnapshotSet(C:\\," + text(kSystemProviderId) + ")"},
+              {"DoSnapshotSet()", "DoSnapshotSet.QueryStatus()", "GatherWriterStatus()"}});
+  const struct {
+    bool writers, refuseUnprepared;
+    const char* fault;  // answered VSS_E_BAD_STATE
+    Calls after;        // the calls after GatherWriterStatus
+  } kCases[] = {
+      // A context without writers has no writer to report.
+      {false, false, "", {kQuery, "GetWriterStatusCount()", kProperties}},
+      {false, true, "", {kProperties}},
+      {false, false, "GatherWriterStatus.Result", {kQuery, kProperties}},
+      {true, true, "GatherWriterStatus.Result", {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.refuseUnprepared << c.fault << c.writers);
+    Session session;
+    session.service.refuseUnprepared = c.refuseUnprepared;
+    // With writers, the status after the copy; the one before it is answered.
+    if (*c.fault) session.service.fail(c.fault, vss::kBadState, c.writers ? 2 : 1);
+    if (c.writers) frostcap_snapshot_addWriter(session.handle, host(kFilesWriterId));
+    session.addVolumes({u"C:\\"});
+    frostcap_snapshot_setUseSystemProvider(session.handle);
+    ASSERT_EQ(frostcap_snapshot_perform_a(session.handle), 0);
+    EXPECT_EQ(frostcap_snapshot_perform_b(session.handle), c.writers ? 1 : 0);
+    if (c.writers) continue;  // failed as by any other status (see the fault sweep)
+    const Calls log = session.service.log(".Wait");
+    EXPECT_EQ(log, concat({kUpToStatus, c.after}));
+    session.free(1);
+    EXPECT_EQ(session.service.log(".Wait"), log);  // nothing to complete
+    EXPECT_EQ(session.service.breaches().size(), c.refuseUnprepared ? 1u : 0u);
+  }
 }
 
 TEST_F(Road, WritersWithoutVolumesTakeAnEmptySnapshot) {
@@ -152,17 +207,6 @@ TEST_F(Road, WritersWithoutVolumesTakeAnEmptySnapshot) {
   EXPECT_EQ(service.breaches().size(), 1u);
 }
 
-// Success codes other than zero, from an operation or as a writer's state.
-TEST_F(Road, APositiveStatusIsNoFailure) {
-  service.answer("GatherWriterMetadata.Result", Status{0x0004230B});  // cancelled
-  service.writers[0].status = Status{0x0004230A};                     // completed
-  selectTwoWriters();
-  addVolumes({u"C:\\"});
-  EXPECT_EQ(frostcap_snapshot_perform_a(handle), 0);
-  EXPECT_EQ(frostcap_snapshot_perform_b(handle), 0);
-  EXPECT_TRUE(messages().empty());
-}
-
 TEST_F(Road, DeviceNamesBecomeMountPathsWithOneTrailingBackslash) {
   const std::u16string devices[] = {u"\\\\?\\Device\\Copy7", u"\\\\?\\Device\\Copy8\\", u""};
   for (std::size_t i = 0; i < 3; ++i) service.volumes[i].device = devices[i];
@@ -172,35 +216,6 @@ TEST_F(Road, DeviceNamesBecomeMountPathsWithOneTrailingBackslash) {
   EXPECT_EQ(mountPaths(),
             (std::vector<std::u16string>{u"\\\\?\\Device\\Copy7\\", u"\\\\?\\Device\\Copy8\\"}));
   EXPECT_EQ(state().shadowDevices.size(), 3u);
-}
-
-// A repeated preparation, and one retried after a failure, start over on a
-// new object and take up what was selected in between: the completion then
-// reaches every component.
-TEST(RepeatedPreparation, StartsOverAndTheCompletionReachesEveryComponent) {
-  for (const bool firstFails : {false, true}) {
-    SCOPED_TRACE(firstFails ? "retried after a failure" : "run twice");
-    Session session;
-    if (firstFails) session.service.fail("AddComponent", Status(0x80042302));
-    frostcap_snapshot_addWriterFilegroupComponentFallback(session.handle, host(kFilesWriterId),
-                                                          host(u""), host(u"Documents"), host(u""));
-    session.addVolumes({u"C:\\"});
-    EXPECT_EQ(frostcap_snapshot_perform_a(session.handle), firstFails ? 1 : 0);
-    frostcap_snapshot_addWriterDatabaseComponentFallback(
-        session.handle, host(kDatabaseWriterId), host(u"Store\\Main"), host(u"Mail"), host(u""));
-    ASSERT_EQ(frostcap_snapshot_perform_a(session.handle), 0);
-    EXPECT_EQ(session.service.count("CreateVssBackupComponents"), 2);
-    EXPECT_EQ(session.service.ledger().objects, 1);  // the first object was released
-    ASSERT_EQ(frostcap_snapshot_perform_b(session.handle), 0);
-    const std::size_t before = session.service.calls().size();
-    session.free(1);
-    EXPECT_EQ(session.service.logSince(before),
-              concat({{"SetBackupSucceeded(" + kMailRecord + ",true)",
-                       "SetBackupSucceeded(" + kDocumentsRecord + ",true)"},
-                      waited("BackupComplete"),
-                      writerStatus()}));
-    EXPECT_TRUE(session.service.breaches().empty());
-  }
 }
 
 }  // namespace

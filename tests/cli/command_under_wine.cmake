@@ -50,3 +50,10 @@ if(error OR NOT errors MATCHES "child output")
 endif()
 expect(command_failed 3 "cmd exited with 4: the backup failed" "SetBackupSucceeded\\([^\n]*,false\\)"
   snapshot --volume c: ${mail} --exec cmd /c exit 4)
+# A server that refuses the writer status of a backup of volumes alone, which
+# gathered no writer metadata: the copy stands, and the record shows the
+# refusal that the library took for no writer to report.
+file(COPY ${EXAMPLES}/field/strict-server.json DESTINATION ${WORK}/field)
+set(ENV{FROSTCAP_SIM_SCENARIO} field/strict-server.json)
+expect(strict_server 0 "mount path: " "Breach\\(GatherWriterStatus: "
+  snapshot --volume c: --exec cmd /c exit 0)

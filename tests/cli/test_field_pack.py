@@ -28,6 +28,8 @@ OUTCOMES = {
     "copy-vanishes": (READ_UNTIL_GONE, 3, "no longer exists"),
     "slow-metadata": (READ, 0, "mount path:"),
     "access-denied": (READ, 1, "0x80070005"),
+    # Every component was added: nothing to refuse.
+    "strict-server": (READ, 0, "mount path:"),
 }
 
 
@@ -58,3 +60,4 @@ def test_each_field_failure_ends_as_it_should(tmp_path, name):
     assert result.returncode == exit_code, result.stdout + result.stderr
     assert says is None or says in result.stdout + result.stderr
     assert list(copies.iterdir()) == [], "no copy outlives the command"
+

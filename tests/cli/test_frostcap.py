@@ -330,16 +330,21 @@ CHECKS = ["elevated token", "backup privilege", "64-bit", "shadow copy service",
           "volume trial"]
 
 
+TRIAL_OK = (r"ok +volume trial: a shadow copy of C:\\ was made \(\\\\\?\\GLOBALROOT.+\) "
+            r"and released at once$")
+
+
 @pytest.mark.parametrize("volume, fault, exit_code, trial", [
-    ("C:\\", None, 0, r"ok +volume trial: a shadow copy of C:\\ was made \(\\\\\?\\GLOBALROOT"
-                      r".+\) and released at once$"),
-    ("C:\\", "DoSnapshotSet", 1, r"problem +volume trial: no shadow copy of C:\\ could be made: "
-                                 r"error: the shadow copies could not be made .+ -> "),
+    ("C:\\", None, 0, TRIAL_OK),
+    ("C:\\", {"refuseUnprepared": True}, 0, TRIAL_OK),  # the writer status refused as needless
+    ("C:\\", {"faults": [{"call": "DoSnapshotSet", "status": "0x80042306"}]}, 1,
+     r"problem +volume trial: no shadow copy of C:\\ could be made: "
+     r"error: the shadow copies could not be made .+ -> "),
     ("D:\\", None, 1, r"problem +volume trial: .+AddToSnapshotSet: 0x80042308: "),
     (None, None, 0, r"skipped +volume trial: not tried: no volume given -> "),
 ])
 def test_doctor_checks_the_machine_and_tries_the_volume(world, volume, fault, exit_code, trial):
-    change = fault and (lambda s: s.update(faults=[{"call": fault, "status": "0x80042306"}]))
+    change = fault and (lambda s: s.update(fault))
     args = ["doctor", *(["--volume", volume] if volume else [])]
     result = world.run(*args, change=change)
     assert result.returncode == exit_code, result.stderr
@@ -353,8 +358,10 @@ def test_doctor_checks_the_machine_and_tries_the_volume(world, volume, fault, ex
                      result.stderr, re.MULTILINE), result.stderr
     assert re.match(trial, lines[5]), lines[5]
     assert list(world.copies.iterdir()) == [], "the trial's copy is released at once"
-    if volume == "C:\\" and not fault:
+    if trial == TRIAL_OK:
         assert world.calls("DoSnapshotSet") and not world.calls("AddComponent")
+        assert [b.split(":")[0] for b in world.calls("Breach")] == \
+            ["Breach(GatherWriterStatus"] * bool(fault)
     report = json.loads(world.run("--json", *args, change=change).stdout)
     assert [(c["check"], c["verdict"]) for c in report["checks"]] == \
         [(m.group(2), m.group(1)) for m in found]

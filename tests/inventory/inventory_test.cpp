@@ -126,9 +126,11 @@ TEST_F(Inventory, ComponentsBelowASelectedOneContributeTheirFiles) {
 }
 
 // Careless or hostile descriptors: a specification with folders of its own,
-// ".." components, an embedded NUL. Each record names a file the search
+// ".." components behind either slash, an embedded NUL. Each record names a file the search
 // found, and no search leaves the volume the descriptor's path lies on.
 TEST_F(Inventory, EachRecordNamesWhatTheSearchFoundInsideTheVolume) {
+  const std::vector<std::u16string> kVolumeTop = {live(u"cache"), live(u"db"), live(u"docs"),
+                                                  live(u"logs"), live(u"tmp")};
   const struct {
     const char* what;
     FileSpec file;
@@ -144,6 +146,13 @@ TEST_F(Inventory, EachRecordNamesWhatTheSearchFoundInsideTheVolume) {
        descriptor(live(u"db"), u"..\\..\\..\\d*"),
        {live(u"db"), live(u"docs")}},
       {"a sibling of the volume", descriptor(live(u"..\\shadow"), u"*"), {live(u"shadow\\*")}},
+      // Either slash separates, as on Windows: none hides a ".." from the rule.
+      {"forward slashes up out of the volume", descriptor(live(u"db/../.."), u"*"), kVolumeTop},
+      {"a file specification up with forward slashes", descriptor(live(u"db"), u"../../*"),
+       kVolumeTop},
+      {"both slashes mixed", descriptor(live(u"db\\logs"), u"..\\../..\\*"), kVolumeTop},
+      {"a path ending in a slash, the doubled separator read as one",
+       descriptor(live(u"db/"), u"../*"), kVolumeTop},
       {"an embedded NUL",
        descriptor(live(u"db"), std::u16string(u"main.edb\0..\\*", 13)),
        {live(u"db\\main.edb")}},

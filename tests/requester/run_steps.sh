@@ -141,6 +141,7 @@ field_cases=(
   'copy-vanishes|1|twice|^requester: (the command failed while the copy existed|GetSnapshotProperties failed: 0x80042308|Query does not list the new copy)$'
   'slow-metadata|0|once|^\./Data/Mail/mailbox\.edb$'
   'access-denied|1|once|^requester: CreateVssBackupComponents failed: 0x80070005$'
+  'strict-server|0|once|^\./Data/Mail/mailbox\.edb$'
 )
 if [[ -d $examples/field ]]; then
   mkdir -p "$work/field"

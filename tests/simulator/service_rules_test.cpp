@@ -128,6 +128,8 @@ class Requester {
     if (step == "DoSnapshotSet") return run(&B::doSnapshotSet);
     if (step == "GatherWriterStatus") return run(&B::gatherWriterStatus);
     if (step == "GetWriterStatusCount") return b.getWriterStatusCount(count);
+    if (step == "SetBackupSucceeded")
+      return b.setBackupSucceeded(kMail.instanceId, kMailClass, 1, u"Mail", u"Box", true);
     if (step == "BackupComplete") return run(&B::backupComplete);
     if (step == "AbortBackup") return b.abortBackup();
     ADD_FAILURE() << "no step " << step;
@@ -152,6 +154,7 @@ const struct {
   std::string before;  // steps, separated by spaces
   std::string call;
   Status answer;
+  bool refuseUnprepared = false;  // the scenario's switch
 } kRuleCases[] = {
     {"InitializeForBackup first", "", "SetContext(0)", kBadState},
     {"InitializeForBackup once", "InitializeForBackup", "InitializeForBackup", kBadState},
@@ -190,6 +193,11 @@ const struct {
     {"accepted after SetBackupState", "InitializeForBackup SetBackupState", "SetContext(0)", 0},
     {"accepted in a context without writers", "InitializeForBackup SetContext(16)",
      "GatherWriterStatus", 0},
+    {"GatherWriterMetadata before GatherWriterStatus", "InitializeForBackup SetContext(16)",
+     "GatherWriterStatus", kBadState, true},
+    {"accepted for a component not added", kPrepared, "SetBackupSucceeded", 0},
+    {"SetBackupSucceeded for a component added", kPrepared, "SetBackupSucceeded", kObjectNotFound,
+     true},
     {"accepted in a context with writers without GatherWriterMetadata",
      "InitializeForBackup SetContext(0) SetBackupState StartSnapshotSet AddToSnapshotSet",
      "PrepareForBackup", 0},
@@ -198,7 +206,7 @@ const struct {
 TEST(ServiceRules, EachOutOfSequenceCallAnswersAsTheServiceDoesAndIsRecorded) {
   for (const auto& c : kRuleCases) {
     SCOPED_TRACE(c.rule);
-    Requester requester({{{u"C:\\", {}, std::nullopt}}, {kMail}, {}});
+    Requester requester({{{u"C:\\", {}, std::nullopt}}, {kMail}, {}, c.refuseUnprepared});
     std::istringstream before(c.before);
     for (std::string step; before >> step;) ASSERT_EQ(requester.play(step), 0) << step;
     const std::size_t breaches = requester.entries("Breach").size();

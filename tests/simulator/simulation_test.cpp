@@ -172,6 +172,9 @@ TEST_F(SimulatedService, HostDirectoriesNamedAsTypedAreCopiedWithTheirLinks) {
   simulation->install();
   EXPECT_EQ(simulation->hostPath(platform::utf8ToWide(live) + u"\\Data/Mail\\"),
             fs::path(live) / "Data/Mail/");
+  // No ".." behind either slash leads out of the volume's directory.
+  EXPECT_EQ(simulation->hostPath(platform::utf8ToWide(live) + u"\\Data/..\\../x/"),
+            fs::path(live) / "x/");
   frostcap_snapshot_addVolumePath(handle, host(platform::utf8ToWide(live)));
   ASSERT_EQ(frostcap_snapshot_perform_a(handle), 0);
   // The copy lands inside the very tree it copies, and must not copy itself.
@@ -223,7 +226,8 @@ TEST_F(SimulatedService, ScenarioErrorsSayWhereAndWhatWasExpected) {
        R"( {"name": "D:\\", "directory": ".", "device": "DEV"}]})",
        ": /volumes/1/device: expected a device no other volume has, found \"DEV\""},
       {R"({"volume": []})",
-       ": /volume: unexpected member; expected one of description, volumes, writers, faults"},
+       ": /volume: unexpected member; expected one of description, volumes, writers, faults, "
+       "refuseUnprepared"},
   };
   for (const auto& [scenario, message] : kCases) {
     std::ofstream(dir.host("bad.json")) << scenario;

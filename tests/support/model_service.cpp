@@ -40,6 +40,7 @@ simulator::Simulation& ModelService::model() {
     scenario.volumes = volumes;
     scenario.writers = writers;
     scenario.faults = faults_;
+    scenario.refuseUnprepared = refuseUnprepared;
     model_ = simulator::Simulation::fromScenario(std::move(scenario));
   }
   return *model_;

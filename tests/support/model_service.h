@@ -44,6 +44,8 @@ class ModelService {
   // Volumes without files behind them; a test that searches inside the
   // shadow copies gives a volume a device name of a directory it prepared.
   std::vector<simulator::Volume> volumes = volumesNamed({u"C:\\", u"D:\\", u"E:\\"});
+  // Refuse what the backup never prepared, as a real server may.
+  bool refuseUnprepared = false;
 
   // Makes the occurrence-th call (1-based) of `op` answer `status`, or throw.
   // Besides the operations themselves, "X.Wait" and "X.QueryStatus" name the
