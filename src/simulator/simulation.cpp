@@ -1,7 +1,6 @@
 #include "simulator/simulation.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -15,6 +14,7 @@
 #include "simulator/service_state.h"
 #include "simulator/volume_names.h"
 #include "simulator/writer_objects.h"
+#include "vss/call_text.h"
 #include "vss/constants.h"
 #include "vss/factory.h"
 
@@ -136,11 +136,7 @@ class ScenarioSimulation final : public Simulation {
 
 std::string recordLine(const RecordEntry& entry) {
   nlohmann::ordered_json line = {{"call", entry.call}, {"text", entry.text}};
-  if (entry.status != 0) {
-    char status[11];
-    std::snprintf(status, sizeof status, "0x%08X", static_cast<std::uint32_t>(entry.status));
-    line["status"] = status;
-  }
+  if (entry.status != 0) line["status"] = vss::statusText(entry.status);
   return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

@@ -1,19 +1,18 @@
 #include "trace_file.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "vss/call_text.h"
 
 namespace frostcap::replay {
 
 using nlohmann::json;
 
 std::string statusText(std::uint32_t status) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", status);
-  return text;
+  return vss::statusText(static_cast<Status>(status));
 }
 
 std::string where(const std::string& source, const TraceLine& line) {
