@@ -123,7 +123,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     Call call(*state_, "InitializeForBackup", "document");
     if (!call.admit(rules::kInitializeOnce, !initialized_)) return call.status();
     const std::optional<BackupDocument> backup = readBackupComponentsDocument(document);
-    if (!backup) return vss::kInvalidXmlDocument;
+    if (!backup) return call.answer(vss::kInvalidXmlDocument);
     initialized_ = true;
     backupState_ = {backup->selectComponents, backup->bootable, backup->backupType,
                     backup->partialFileSupport};
@@ -158,7 +158,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     Call call = enter("SetBackupState", flag(selectComponents) + "," + flag(bootable) + "," +
                                             std::to_string(type) + "," + flag(partial));
     if (call.refused()) return call.status();
-    if (type > vss::kBackupTypeOther) return vss::kInvalidArgument;
+    if (type > vss::kBackupTypeOther) return call.answer(vss::kInvalidArgument);
     backupState_ = {selectComponents, bootable, type, partial};
     backupStateSet_ = true;
     return call.status();
@@ -166,7 +166,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
   Status setContext(std::int32_t context) override {
     Call call = enter("SetContext", std::to_string(context));
     if (!call.admit(rules::kContextOnce, !contextSet_)) return call.status();
-    if (!isContext(context)) return vss::kInvalidArgument;
+    if (!isContext(context)) return call.answer(vss::kInvalidArgument);
     // The documented order sets the context first; nothing says the other
     // order is refused. Without SetContext the context is VSS_CTX_BACKUP.
     if (backupStateSet_) state_->assume(call.name(), "accepted after SetBackupState");
@@ -207,7 +207,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     Call call = enter("GetWriterMetadata", std::to_string(index));
     if (!call.admit(rules::kMetadataGathered, progress_->metadataGathered)) return call.status();
     const auto& writers = reportedWriters().writers;
-    if (index >= writers.size()) return vss::kInvalidArgument;
+    if (index >= writers.size()) return call.answer(vss::kInvalidArgument);
     instanceId = writers[index]->instanceId;
     metadata = makeWriterMetadata(state_, *writers[index]);
     return call.status();
@@ -227,8 +227,8 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
       return call.status();
     }
     const AddedComponent component{instanceId, classId, type, logicalPath, name};
-    if (!reportedWriters().offered.contains(component)) return vss::kObjectNotFound;
-    if (!add(component)) return vss::kObjectAlreadyExists;
+    if (!reportedWriters().offered.contains(component)) return call.answer(vss::kObjectNotFound);
+    if (!add(component)) return call.answer(vss::kObjectAlreadyExists);
     return call.status();
   }
   Status setBackupSucceeded(const vss::Guid& instanceId, const vss::Guid& classId,
@@ -246,7 +246,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (added) return call.status();
     // A component the writer does not have "does not exist"; whether one it
     // has but that was never added does is left open.
-    if (!reportedWriters().offered.contains(component)) return vss::kObjectNotFound;
+    if (!reportedWriters().offered.contains(component)) return call.answer(vss::kObjectNotFound);
     state_->assume(call.name(), "accepted for a component not added");
     return call.status();
   }
@@ -270,17 +270,17 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
                     hasVolumeNameForm(volumePath, volume ? volume->name : u""))) {
       return call.status();
     }
-    if (volume == nullptr) return vss::kObjectNotFound;
+    if (volume == nullptr) return call.answer(vss::kObjectNotFound);
     if (std::any_of(snapshots_.begin(), snapshots_.end(),
                     [&](const SnapshotEntry& s) { return s.volume == volume; })) {
-      return vss::kObjectAlreadyExists;
+      return call.answer(vss::kObjectAlreadyExists);
     }
     if (!call.admit(rules::kVolumesPerSet, snapshots_.size() < vss::kMaxVolumesPerSet)) {
       return call.status();
     }
     // The system's provider makes no transportable copies.
     if ((context_ & vss::kAttributeTransportable) != 0) {
-      return vss::kVolumeNotSupportedByProvider;
+      return call.answer(vss::kVolumeNotSupportedByProvider);
     }
     snapshotId = state_->newIdentifier(persistent());
     snapshots_.push_back({snapshotId, volume, false});
@@ -321,13 +321,13 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     const auto own = std::find_if(snapshots_.begin(), snapshots_.end(),
                                   [&](const SnapshotEntry& s) { return s.id == snapshotId; });
     if (own != snapshots_.end() && (!progress_->setTaken || !own->taken)) {
-      return vss::kObjectNotFound;
+      return call.answer(vss::kObjectNotFound);
     }
     const std::optional<SnapshotProperties> found = state_->snapshots().find(snapshotId);
     // A copy the service deleted (its storage filled up) is no longer found.
     if (!found || state_->snapshots().vanished(snapshotId) ||
         (own == snapshots_.end() && !inContext(context_, *found))) {
-      return vss::kObjectNotFound;
+      return call.answer(vss::kObjectNotFound);
     }
     properties = *found;
     return call.status();
@@ -339,7 +339,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (call.refused()) return call.status();
     if (queriedId != vss::Guid{} || queriedType != vss::kObjectNone ||
         (returnedType != vss::kObjectSnapshot && returnedType != vss::kObjectProvider)) {
-      return vss::kInvalidArgument;
+      return call.answer(vss::kInvalidArgument);
     }
     if (returnedType == vss::kObjectProvider) return call.status();
     for (SnapshotProperties& copy : state_->snapshots().list()) {
@@ -354,7 +354,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     deleted = 0;
     notDeleted = {};
     if (type != vss::kObjectSnapshotSet && type != vss::kObjectSnapshot) {
-      return vss::kInvalidArgument;
+      return call.answer(vss::kInvalidArgument);
     }
     for (const SnapshotProperties& copy : state_->snapshots().list()) {
       if (!inContext(context_, copy) ||
@@ -367,7 +367,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
       }
       ++deleted;
     }
-    return deleted == 0 ? vss::kObjectNotFound : call.status();
+    return deleted == 0 ? call.answer(vss::kObjectNotFound) : call.status();
   }
   Status isVolumeSupported(const vss::Guid& providerId, const std::u16string& volume,
                            bool& supported) override {
@@ -376,7 +376,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     if (!call.admit(rules::kVolumeNameForm, hasVolumeNameForm(volume, named ? named->name : u""))) {
       return call.status();
     }
-    if (named == nullptr) return vss::kObjectNotFound;
+    if (named == nullptr) return call.answer(vss::kObjectNotFound);
     supported = (context_ & vss::kAttributeTransportable) == 0;
     return call.status();
   }
@@ -400,7 +400,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
       return call.status();
     }
     const auto& writers = reportedWriters().writers;
-    if (index >= writers.size()) return vss::kInvalidArgument;
+    if (index >= writers.size()) return call.answer(vss::kInvalidArgument);
     const WriterSpec& writer = *writers[index];
     writerStatus = {writer.instanceId, writer.classId, writer.name, writer.state, writer.status};
     return call.status();
@@ -420,7 +420,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     Call call = enter("GetWriterComponents", std::to_string(index));
     if (call.refused()) return call.status();
     const auto& writers = writersInDocument();
-    if (index >= writers.size()) return vss::kInvalidArgument;
+    if (index >= writers.size()) return call.answer(vss::kInvalidArgument);
     components = makeWriterComponents(state_, *writers[index], componentsInBackup(*writers[index]));
     return call.status();
   }
@@ -493,7 +493,7 @@ class SimulatedBackupComponents final : public ModelBackupComponents, HandedOut 
     for (const vss::Guid& id : ids) arguments += (arguments.empty() ? "" : ",") + text(id);
     Call call = enter(name, arguments);
     if (call.refused()) return call.status();
-    if (ids.empty()) return vss::kInvalidArgument;
+    if (ids.empty()) return call.answer(vss::kInvalidArgument);
     if (!metadataRequested_) {
       choose();
       forgetWriters();

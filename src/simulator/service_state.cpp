@@ -99,14 +99,18 @@ std::optional<Status> ServiceState::plannedFor(const std::string& call,
   return fault->second.status;
 }
 
-std::optional<Status> ServiceState::delayed(const std::string& call, bool recorded,
+std::optional<Status> ServiceState::delayed(const std::string& call, std::size_t* entry,
                                             const std::string& arguments) {
   std::chrono::milliseconds delay{0};
   std::optional<Status> planned;
   {
     const std::lock_guard lock(mutex_);
-    if (recorded) record_.push_back({call, call + "(" + arguments + ")"});
+    if (entry != nullptr) {
+      *entry = record_.size();
+      record_.push_back({call, call + "(" + arguments + ")"});
+    }
     planned = plannedFor(call, delay);
+    if (entry != nullptr) record_[*entry].status = planned.value_or(Status{0});
   }
   // Other calls, on other threads, go on meanwhile.
   if (delay.count() > 0) std::this_thread::sleep_for(delay);
@@ -114,11 +118,23 @@ std::optional<Status> ServiceState::delayed(const std::string& call, bool record
 }
 
 Status ServiceState::enter(const std::string& call, const std::string& arguments) {
-  return delayed(call, true, arguments).value_or(Status{0});
+  std::size_t entry = 0;
+  return enter(call, arguments, entry);
+}
+
+Status ServiceState::enter(const std::string& call, const std::string& arguments,
+                           std::size_t& entry) {
+  return delayed(call, &entry, arguments).value_or(Status{0});
+}
+
+Status ServiceState::answered(std::size_t entry, Status status) {
+  const std::lock_guard lock(mutex_);
+  record_[entry].status = status;
+  return status;
 }
 
 std::optional<Status> ServiceState::plannedOutcome(const std::string& call) {
-  return delayed(call, false, {});
+  return delayed(call, nullptr, {});
 }
 
 Status ServiceState::breach(const std::string& call, const Rule& rule) {

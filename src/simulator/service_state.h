@@ -35,6 +35,11 @@ class ServiceState {
   // answers: the status of a fault planned for this occurrence, or S_OK, once
   // the fault's delay has passed. A fault may throw instead.
   Status enter(const std::string& call, const std::string& arguments = {});
+  // The same, with the place of the call's entry in the record, for
+  // answered() once the call answers something else than planned.
+  Status enter(const std::string& call, const std::string& arguments, std::size_t& entry);
+  // Keeps in the record what the call at `entry` answered, and returns it.
+  Status answered(std::size_t entry, Status status);
   // The status planned for this occurrence of `call`, if any, without
   // recording a call: for the outcome of an asynchronous operation.
   std::optional<Status> plannedOutcome(const std::string& call);
@@ -102,7 +107,7 @@ class ServiceState {
   mutable std::mutex mutex_;
   std::optional<Status> plannedFor(const std::string& call, std::chrono::milliseconds& delay);
   // The planned status of a call, after the planned delay, out of the lock.
-  std::optional<Status> delayed(const std::string& call, bool recorded,
+  std::optional<Status> delayed(const std::string& call, std::size_t* entry,
                                 const std::string& arguments);
 
   std::vector<RecordEntry> record_;
@@ -124,13 +129,19 @@ class ServiceState {
 class Call {
  public:
   Call(ServiceState& state, std::string name, const std::string& arguments = {})
-      : state_(state), name_(std::move(name)), status_(state_.enter(name_, arguments)) {}
+      : state_(state), name_(std::move(name)), status_(state_.enter(name_, arguments, entry_)) {}
 
   // Holds the call to `rule`, which the object's state keeps if `kept`; false
   // once the call is refused.
   bool admit(const Rule& rule, bool kept) {
-    if (!refused() && !kept) status_ = state_.breach(name_, rule);
+    if (!refused() && !kept) answer(state_.breach(name_, rule));
     return !refused();
+  }
+  // The call answers `status` after all (an argument it cannot take, an
+  // object it does not know): kept in the record and returned.
+  Status answer(Status status) {
+    status_ = state_.answered(entry_, status);
+    return status_;
   }
   bool refused() const { return failed(status_); }
   Status status() const { return status_; }
@@ -139,6 +150,7 @@ class Call {
  private:
   ServiceState& state_;
   std::string name_;
+  std::size_t entry_ = 0;
   Status status_;
 };
 

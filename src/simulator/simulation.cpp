@@ -14,6 +14,7 @@
 #include "simulator/service_state.h"
 #include "simulator/volume_names.h"
 #include "simulator/writer_objects.h"
+#include "vss/call_text.h"
 #include "vss/constants.h"
 #include "vss/factory.h"
 
@@ -77,25 +78,27 @@ class ScenarioSimulation final : public Simulation {
 
   Status volumeQuery(const std::string& call, std::u16string_view volume,
                      bool& snapshotted) override {
-    const Status status = state_->enter(call, platform::wideToUtf8(volume));
-    if (failed(status)) return status;
+    Call taken(*state_, call, platform::wideToUtf8(volume));
+    if (taken.refused()) return taken.status();
     const Volume* named = state_->findVolume(volume);
-    if (named == nullptr || !hasVolumeNameForm(volume, named->name)) return kObjectNotFound;
+    if (named == nullptr || !hasVolumeNameForm(volume, named->name)) {
+      return taken.answer(kObjectNotFound);
+    }
     snapshotted = false;
     for (const SnapshotProperties& copy : state_->snapshots().list()) {
       snapshotted = snapshotted || copy.volumeName == state_->volumeGuidPath(*named);
     }
-    return status;
+    return taken.status();
   }
 
   Status examineWriterMetadata(std::u16string_view document,
                                std::unique_ptr<ModelWriterMetadata>& out) override {
-    const Status status = state_->enter("CreateVssExamineWriterMetadata");
-    if (failed(status)) return status;
+    Call call(*state_, "CreateVssExamineWriterMetadata");
+    if (call.refused()) return call.status();
     std::optional<WriterSpec> writer = readWriterMetadataDocument(document);
-    if (!writer) return vss::kInvalidXmlDocument;
+    if (!writer) return call.answer(vss::kInvalidXmlDocument);
     out = makeWriterMetadata(state_, state_->keep(std::move(*writer)));
-    return status;
+    return call.status();
   }
 
   void note(const std::string& call, std::string text) override {
@@ -132,7 +135,8 @@ class ScenarioSimulation final : public Simulation {
 }  // namespace
 
 std::string recordLine(const RecordEntry& entry) {
-  const nlohmann::ordered_json line = {{"call", entry.call}, {"text", entry.text}};
+  nlohmann::ordered_json line = {{"call", entry.call}, {"text", entry.text}};
+  if (entry.status != 0) line["status"] = vss::statusText(entry.status);
   return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

@@ -44,8 +44,9 @@ struct Volume {
 
 // What the service was told that a host or its tests may want to check.
 struct RecordEntry {
-  std::string call;  // e.g. "SetBackupSucceeded"
-  std::string text;  // the call with its arguments, e.g. SetBackupSucceeded(...,true)
+  std::string call;   // e.g. "SetBackupSucceeded"
+  std::string text;   // the call with its arguments, e.g. SetBackupSucceeded(...,true)
+  Status status = 0;  // what the service answered the call
 };
 
 // What the service handed out and has not got back: objects (each interface
@@ -58,7 +59,10 @@ struct Ledger {
 };
 
 // An entry as one line of JSON, {"call":...,"text":...}, without the newline:
-// the form in which records are written out and handed to hosts.
+// the form in which records are written out and handed to hosts. A call
+// answered with anything but S_OK adds "status":"0x%08X", so that a record
+// compares with a trace of the same run while the lines of calls that
+// succeeded stay as they always were.
 std::string recordLine(const RecordEntry& entry);
 
 struct Scenario;

@@ -80,9 +80,9 @@ class SimulatedFileDescriptor final : public ModelFileDescriptor, HandedOut {
 template <typename Simulated, typename Element, typename Object>
 Status elementAt(const StatePtr& state, std::string call, std::uint32_t index,
                  const std::vector<Element>& elements, std::unique_ptr<Object>& object) {
-  const Call taken(*state, std::move(call), std::to_string(index));
+  Call taken(*state, std::move(call), std::to_string(index));
   if (taken.refused()) return taken.status();
-  if (index >= elements.size()) return kInvalidArgument;
+  if (index >= elements.size()) return taken.answer(kInvalidArgument);
   object = std::make_unique<Simulated>(state, elements[index]);
   return taken.status();
 }
@@ -115,12 +115,12 @@ class SimulatedMetadataComponent final : public vss::WriterMetadataComponent, Ha
   Status freeComponentInfo(vss::ComponentInfo& info) override {
     const bool lent = info.block == this && state_->componentInfoReturned();
     info.block = nullptr;
-    const Status status = state_->enter("FreeComponentInfo", recordText(component_.name));
+    Call call(*state_, "FreeComponentInfo", recordText(component_.name));
     if (!lent) {
       state_->note("Misuse", "Misuse(FreeComponentInfo: a description not handed out)");
-      return kInvalidArgument;
+      return call.answer(kInvalidArgument);
     }
-    return status;
+    return call.status();
   }
   Status getFile(std::uint32_t index, std::unique_ptr<vss::FileDescriptor>& file) override {
     return fileAt(state_, "GetFile", index, component_.files, file);
@@ -169,10 +169,10 @@ class SimulatedMetadata final : public ModelWriterMetadata, HandedOut {
                                                  component);
   }
   Status getRestoreMethod(RestoreMethodSpec& method, std::uint32_t& mappings) override {
-    const Call call(*state_, "GetRestoreMethod", recordText(writer_.name));
+    Call call(*state_, "GetRestoreMethod", recordText(writer_.name));
     if (call.refused()) return call.status();
     mappings = static_cast<std::uint32_t>(writer_.alternateLocations.size());
-    if (!writer_.restoreMethod) return kFalse;
+    if (!writer_.restoreMethod) return call.answer(kFalse);
     method = *writer_.restoreMethod;
     return call.status();
   }

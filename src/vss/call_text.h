@@ -4,10 +4,12 @@
 // record and the library's trace are two observers of the same calls, and
 // write them alike so that their lines compare equal.
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "status/status.h"
 
 namespace frostcap::vss {
 
@@ -18,5 +20,12 @@ inline std::string callText(const platform::Guid& value) {
   return callText(platform::formatGuid(value));
 }
 inline std::string flagText(bool value) { return value ? "true" : "false"; }
+// A status as both write what a call answered: 0x and eight upper-case hex
+// digits.
+inline std::string statusText(Status status) {
+  char text[11];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+  return text;
+}
 
 }  // namespace frostcap::vss

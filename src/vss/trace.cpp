@@ -29,12 +29,6 @@ class TraceFile {
   platform::AppendFile file_;
 };
 
-std::string hexCode(Status status) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
-  return text;
-}
-
 void appendJsonString(std::string& out, std::string_view text) {
   out += '"';
   for (const char c : text) {
@@ -74,7 +68,7 @@ class Line {
     if (outcome.thrown) {
       out_ += ",\"thrown\":true";
     } else {
-      out_ += ",\"status\":\"" + hexCode(outcome.status) + "\"";
+      out_ += ",\"status\":\"" + statusText(outcome.status) + "\"";
     }
   }
 
@@ -92,7 +86,7 @@ class Line {
     key(name) += std::to_string(value);
     return *this;
   }
-  Line& code(const char* name, Status value) { return text(name, hexCode(value)); }
+  Line& code(const char* name, Status value) { return text(name, statusText(value)); }
   Line& null(const char* name) {
     key(name) += "null";
     return *this;

@@ -25,6 +25,8 @@ namespace frostcap::test {
 namespace {
 
 namespace fs = std::filesystem;
+using simulator::RecordEntry;
+using simulator::recordLine;
 using simulator::Simulation;
 
 const std::u16string kFirstCopy = u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\";
@@ -156,6 +158,18 @@ TEST_F(SimulatedService, FailedCallsFailTheSnapshotAndLeaveNoCopy) {
     EXPECT_EQ(messages(), c.failed.empty() ? std::vector<std::u16string>{}
                                            : std::vector{messages::takeSnapshotFailed(
                                                  messages::callFailed(c.failed, status))});
+    // The record keeps what a refused AddToSnapshotSet answered; lines of
+    // calls that succeeded stay without a status.
+    const std::vector<RecordEntry>& record = simulation->record();
+    const auto added = std::find_if(record.begin(), record.end(), [](const RecordEntry& e) {
+      return e.call == "AddToSnapshotSet";
+    });
+    ASSERT_NE(added, record.end());
+    const std::string refusal =
+        c.fault.empty() ? R"("status":"0x80042308"})" : R"("status":"0x80042306"})";
+    EXPECT_EQ(recordLine(*added).ends_with(refusal), c.failed == label::kAddToSnapshotSet)
+        << recordLine(*added);
+    EXPECT_EQ(recordLine(record.front()).find("status"), std::string::npos);
     frostcap_snapshot_free(handle, result == 0 ? 1 : 0);
     handle = nullptr;
     EXPECT_FALSE(simulation->hostPath(kFirstCopy));

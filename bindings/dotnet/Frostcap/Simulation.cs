@@ -17,12 +17,14 @@ namespace Frostcap {
   /// <summary>
   /// One call the simulated service received: Call names it (for example
   /// SetBackupSucceeded, or Release for a released backup object), Text gives
-  /// it with its arguments.
+  /// it with its arguments, Status what the service answered ("0x80042308";
+  /// null for S_OK).
   /// </summary>
   [DataContract]
   public sealed class RecordEntry {
     [DataMember(Name = "call")] public string Call { get; private set; }
     [DataMember(Name = "text")] public string Text { get; private set; }
+    [DataMember(Name = "status", IsRequired = false)] public string Status { get; private set; }
 
     public override string ToString() => Text;
   }

@@ -19,10 +19,12 @@ var ErrNotSimulated = errors.New("frostcap/sim: the loaded frostcap library is n
 
 // RecordEntry is one call the service received: Call names it (for example
 // SetBackupSucceeded, or Release for a released backup object), Text gives
-// it with its arguments.
+// it with its arguments, Status what the service answered ("0x80042308";
+// empty for S_OK).
 type RecordEntry struct {
-	Call string `json:"call"`
-	Text string `json:"text"`
+	Call   string `json:"call"`
+	Text   string `json:"text"`
+	Status string `json:"status"`
 }
 
 // simulated runs f on the library's thread when the library has the

@@ -24,6 +24,7 @@ class ScenarioError(Error):
 class RecordEntry(NamedTuple):
     call: str  # e.g. "SetBackupSucceeded"; "Release" for a released backup object
     text: str  # the call with its arguments, e.g. "SetBackupSucceeded(...,true)"
+    status: str = "0x00000000"  # what the service answered, e.g. "0x80042308"
 
 
 def load_library(library=None):
