@@ -58,10 +58,17 @@ def shortened(scenario):
     return scenario
 
 
-def scenario_file(tmp_path, name):
+def run(tmp_path, name, *args):
+    """frostcap over the scenario, shortened, with the simulated service's
+    copies in a directory of their own, which must be empty afterwards."""
     path = tmp_path / f"{name}.json"
     path.write_text(json.dumps(shortened(json.loads((EXAMPLES / "field" / path.name).read_text()))))
-    return path
+    copies = tmp_path / "copies"
+    copies.mkdir()
+    result = subprocess.run([FROSTCAP, "--scenario", str(path), *args], capture_output=True,
+                            text=True, timeout=60, env=dict(os.environ, TMPDIR=str(copies)))
+    assert list(copies.iterdir()) == [], "no copy outlives the command"
+    return result
 
 
 # Every scenario of the pack, so that one added without an outcome fails here.
@@ -71,27 +78,16 @@ SCENARIOS = sorted(p.stem for p in (EXAMPLES / "field").glob("*.json"))
 @pytest.mark.parametrize("name", SCENARIOS)
 def test_each_field_failure_ends_as_it_should(tmp_path, name):
     reader, exit_code, says, _, _ = OUTCOMES[name]
-    copies = tmp_path / "copies"
-    copies.mkdir()
-    result = subprocess.run(
-        [FROSTCAP, "--scenario", str(scenario_file(tmp_path, name)), "snapshot", "--volume", "C:\\",
-         "--writer", MAIL, "--component", "database:Mail:Mailbox Database", "--busy-wait", "0.01",
-         "--exec", "sh", "-c", reader],
-        capture_output=True, text=True, timeout=60, env=dict(os.environ, TMPDIR=str(copies)))
+    result = run(tmp_path, name, "snapshot", "--volume", "C:\\", "--writer", MAIL, "--component",
+                 "database:Mail:Mailbox Database", "--busy-wait", "0.01", "--exec", "sh", "-c", reader)
     assert result.returncode == exit_code, result.stdout + result.stderr
     assert says is None or says in result.stdout + result.stderr
-    assert list(copies.iterdir()) == [], "no copy outlives the command"
 
 
 @pytest.mark.parametrize("name", SCENARIOS)
 def test_doctor_names_each_field_environment_with_its_fix(tmp_path, name):
     _, _, _, exit_code, trial = OUTCOMES[name]
-    copies = tmp_path / "copies"
-    copies.mkdir()
-    result = subprocess.run(
-        [FROSTCAP, "--scenario", str(scenario_file(tmp_path, name)), "doctor", "--volume", "C:\\",
-         "--timeout", "0.3" if exit_code == 5 else "60"],
-        capture_output=True, text=True, timeout=60, env=dict(os.environ, TMPDIR=str(copies)))
+    result = run(tmp_path, name, "doctor", "--volume", "C:\\",
+                 "--timeout", "0.3" if exit_code == 5 else "60")
     assert result.returncode == exit_code, result.stdout + result.stderr
     assert re.match(trial, result.stdout.splitlines()[-1]), result.stdout
-    assert list(copies.iterdir()) == [], "the trial's copy is released"
