@@ -141,6 +141,10 @@ field_cases=(
   'copy-vanishes|1|twice|^requester: (the command failed while the copy existed|GetSnapshotProperties failed: 0x80042308|Query does not list the new copy)$'
   'slow-metadata|0|once|^\./Data/Mail/mailbox\.edb$'
   'access-denied|1|once|^requester: CreateVssBackupComponents failed: 0x80070005$'
+  'service-disabled|1|once|^requester: CreateVssBackupComponents failed: 0x80070422$'
+  'unsupported-volume|1|once|^requester: AddToSnapshotSet\(.+\) failed: 0x8004230C$'
+  'writes-timeout|1|once|^requester: DoSnapshotSet \(its result\) failed: 0x80042313$'
+  'stuck-provider|0|once|^\./Data/Mail/mailbox\.edb$'
 )
 if [[ -d $examples/field ]]; then
   mkdir -p "$work/field"
