@@ -50,3 +50,10 @@ if(error OR NOT errors MATCHES "child output")
 endif()
 expect(command_failed 3 "cmd exited with 4: the backup failed" "SetBackupSucceeded\\([^\n]*,false\\)"
   snapshot --volume c: ${mail} --exec cmd /c exit 4)
+# doctor through the shipped DLL and the COM adapter: a provider that maps no
+# device path is named with its fix, and the trial's copy is released.
+file(COPY ${EXAMPLES}/field/no-device.json DESTINATION ${WORK}/field)
+set(ENV{FROSTCAP_SIM_SCENARIO} field/no-device.json)
+expect(doctor_no_device 1
+  "problem +volume trial: the copy was made, but its provider mapped it to no device path.* -> use"
+  "GetSnapshotProperties.*\"call\":\"Release\"" doctor --volume C:\\)
