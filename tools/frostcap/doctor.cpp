@@ -83,9 +83,7 @@ int runDoctor(const Command& command, const HostSetup& host, const ApiLoad& load
         "the volume trial failed: " + std::string(stuck.meaning) + " -> " + std::string(stuck.fix));
     trial = volumeTrial(*load.api, volume, command.raw);
     if (simulated && trial.verdict == Verdict::kOk) {
-      trial.finding +=
-          ", by the simulated service: a real server's providers and volumes are "
-          "not tried";
+      trial.finding += ", by the simulated service: a real server's providers are not tried";
     }
   }
   checks.push_back(std::move(trial));
