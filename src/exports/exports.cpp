@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "selection/selection.h"
 #include "vss/factory.h"
+#include "vss/trace.h"
 
 static_assert(sizeof(frostcap_char) == sizeof(char16_t), "the interface speaks UTF-16");
 
@@ -109,6 +110,7 @@ FROSTCAP_API void frostcap_library_init(void) {
   if (initialised) return;
   initialised = true;
   frostcap::platform::initialiseCom();
+  frostcap::vss::startTraceFromEnvironment();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   frostcap::platform::clearLastError();
 }

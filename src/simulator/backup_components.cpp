@@ -20,6 +20,7 @@
 #include "simulator/volume_names.h"
 #include "simulator/writer_objects.h"
 #include "status/status.h"
+#include "vss/call_text.h"
 #include "vss/constants.h"
 
 namespace frostcap::simulator {
@@ -52,7 +53,7 @@ bool inContext(std::int32_t context, const SnapshotProperties& copy) {
 
 std::string text(std::u16string_view value) { return recordText(value); }
 std::string text(const vss::Guid& value) { return recordText(value); }
-std::string flag(bool value) { return value ? "true" : "false"; }
+std::string flag(bool value) { return vss::flagText(value); }
 
 // How an operation's failure shows in the record.
 std::string outcomeText(const std::string& call, Status result, const std::string& reason = {}) {

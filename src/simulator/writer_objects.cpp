@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "simulator/documents.h"
+#include "vss/call_text.h"
 #include "vss/constants.h"
 
 namespace frostcap::simulator {
@@ -258,8 +259,8 @@ class SimulatedWriterComponents final : public vss::WriterComponents, HandedOut 
 
 }  // namespace
 
-std::string recordText(std::u16string_view value) { return platform::wideToUtf8(value); }
-std::string recordText(const vss::Guid& value) { return recordText(platform::formatGuid(value)); }
+std::string recordText(std::u16string_view value) { return vss::callText(value); }
+std::string recordText(const vss::Guid& value) { return vss::callText(value); }
 
 std::unique_ptr<vss::Async> makeAsync(StatePtr state, std::string call, Status result,
                                       std::function<void()> finished) {

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "vss/trace.h"
+
 namespace frostcap::vss {
 namespace {
 
@@ -13,6 +15,11 @@ BackupComponentsFactory& installedFactory() {
 }  // namespace
 
 Status createBackupComponents(std::unique_ptr<BackupComponents>& out) {
+  if (traceOn()) return createTraced(createUntracedBackupComponents, out);
+  return createUntracedBackupComponents(out);
+}
+
+Status createUntracedBackupComponents(std::unique_ptr<BackupComponents>& out) {
   const BackupComponentsFactory& factory = installedFactory();
   if (!factory) return defaultBackupComponents(out);
   return factory(out);

@@ -12,7 +12,12 @@ namespace frostcap::vss {
 // does, and returns the service's status; `out` is set only on success.
 using BackupComponentsFactory = std::function<Status(std::unique_ptr<BackupComponents>& out)>;
 
+// Traced when the trace is on (vss/trace.h).
 Status createBackupComponents(std::unique_ptr<BackupComponents>& out);
+
+// The same without the trace's test: what createBackupComponents calls, and
+// what the benchmark sets beside it to show that the test costs nothing.
+Status createUntracedBackupComponents(std::unique_ptr<BackupComponents>& out);
 
 // The built-in factory, used while no other is installed: the platform's own
 // service where there is one, E_NOTIMPL where there is none.

@@ -368,6 +368,8 @@ def test_doctor_checks_the_machine_and_tries_the_volume(world, volume, trial):
     ([*SNAPSHOT, "--retries", "99999999999999999999"], None, "--retries 9+: expected 0 to 1000"),
     ([*SNAPSHOT, "--timeout", "1e400"], None, "--timeout 1e400: expected a duration"),
     ([*SNAPSHOT, "--success-exit-codes", "7-2"], None, "--success-exit-codes 7-2: expected"),
+    ([*SNAPSHOT, "--trace", "/"], None, "--trace /: cannot be opened for appending: "),
+    (["--trace", "/missing/trace.jsonl", *SNAPSHOT], None, "--trace /missing/trace.jsonl: cannot"),
     (SNAPSHOT, '{"volumes": [', r"scenario\.json:1:\d+: "),
     (SNAPSHOT, '{"description": 1e400}', r"scenario\.json: .*number overflow"),
     (SNAPSHOT, '{"writers": [{"classId": "nope"}]}',
@@ -377,6 +379,23 @@ def test_usage_and_scenario_errors_exit_with_2(world, args, scenario, expected):
     result = world.run(*args, "--exec", "true", scenario=scenario)
     assert result.returncode == 2
     assert re.search(expected, result.stderr), result.stderr
+
+
+@pytest.mark.parametrize("before", [True, False])
+def test_the_trace_lists_the_calls_the_record_lists_and_stays_out_of_the_command(world, before):
+    trace = world.copies.parent / "trace.jsonl"
+    option = ["--trace", str(trace)]
+    args = [*option, *SNAPSHOT, *BOTH_WRITERS] if before else [*SNAPSHOT, *BOTH_WRITERS, *option]
+    result = world.run(*args, "--exec", "sh", "-c", "env | grep ^FROSTCAP_TRACE=; true")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.count("FROSTCAP_TRACE") == 0
+    assert trace.stat().st_mode & 0o777 == 0o600
+
+    def calls(file, left_out):
+        lines = [json.loads(line) for line in file.read_text().splitlines()]
+        return [(line["call"], line["text"]) for line in lines
+                if line["call"] not in left_out and not line["call"].endswith(".Result")]
+    assert calls(trace, {"Trace"}) == calls(world.record, {"Breach", "Assumption", "Ledger"})
 
 
 @pytest.mark.parametrize("command, code", [("true", 6), ("false", 3)])

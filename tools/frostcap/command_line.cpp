@@ -152,6 +152,15 @@ void addSnapshotOptions(CLI::App& snapshot, Command& command, Texts& texts) {
                       "as succeeded when it exits with a success code. Must come last.");
 }
 
+// Accepted before the subcommand and after it.
+void addTraceOption(CLI::App& app, std::string& trace) {
+  app.add_option("--trace", trace,
+                 "Append every call the library makes to the shadow copy service to FILE (JSON "
+                 "lines; paths and writer names included, file contents never). The --exec "
+                 "command does not inherit it.")
+      ->type_name("FILE");
+}
+
 // CLI11 gathers each repeated option on its own; the order in which it parsed
 // them says which --writer a --component follows.
 std::vector<ComponentChoice> pairComponents(const CLI::App& app, const Texts& texts) {
@@ -236,6 +245,7 @@ Parsed parseCommandLine(int argc, char** argv) {
     app.add_option("--record", command.record,
                    "Simulated service: write every call it received to FILE (JSON lines)");
   }
+  addTraceOption(app, command.trace);
   CLI::App* writers = app.add_subcommand(
       "writers", "List the writers the service reports with their components, or those named");
   writers->add_option("--writer", texts.writers,
@@ -261,6 +271,10 @@ Parsed parseCommandLine(int argc, char** argv) {
                      "Volume to try a snapshot of, released at once, e.g. C:\\");
   doctor->add_option("--timeout", texts.timeout,
                      "Give the trial up as failed after DURATION (default 5m)");
+
+  for (CLI::App* subcommand : {writers, files, snapshot, doctor}) {
+    addTraceOption(*subcommand, command.trace);
+  }
 
   try {
     std::vector<std::string> arguments(argv + 1, argv + argc);

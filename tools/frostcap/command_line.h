@@ -43,6 +43,7 @@ struct Command {
   bool raw = false;
   std::string scenario;
   std::string record;
+  std::string trace;  // --trace: the library's trace file
   std::vector<std::string> volumes;
   std::vector<std::string> writers;
   std::vector<ComponentChoice> components;

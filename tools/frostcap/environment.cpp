@@ -10,7 +10,7 @@ namespace {
 bool isCommandVariable(std::string_view entry) {
   std::string name(entry.substr(0, entry.find('=', 1)));
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (name == "FROSTCAP_MOUNT_PATHS") return true;
+  if (name == "FROSTCAP_MOUNT_PATHS" || name == "FROSTCAP_TRACE") return true;
   for (const std::string_view prefix : {"FROSTCAP_MOUNT_PATH_", "FROSTCAP_SNAPSHOT_DIR_"}) {
     if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
         std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),

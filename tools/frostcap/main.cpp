@@ -6,6 +6,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "actions.h"
@@ -70,6 +71,14 @@ int run(int argc, char** argv) {
   if (!parsed.command) return parsed.exitCode;
   const Command& command = *parsed.command;
 
+  // Before the library is loaded and initialised, which reads the variable.
+  if (!command.trace.empty()) {
+    if (const std::optional<std::string> failure = traceTo(command.trace)) {
+      std::cerr << "frostcap: --trace " << command.trace
+                << ": cannot be opened for appending: " << *failure << '\n';
+      return kUsage;
+    }
+  }
   installInterruptHandler();
   const HostSetup host = prepareHost();
   if (!hostUsable(command, host)) return kServiceFailed;

@@ -98,4 +98,9 @@ CommandResult runCommand(const CommandSpec& spec);
 // This process's environment, "NAME=VALUE" a line.
 std::vector<std::string> inheritedEnvironment();
 
+// Opens `path` for appending as the library's trace does (creating it for its
+// owner only, never through a link) and names it in FROSTCAP_TRACE, which the
+// library reads when it is initialised. Why not, when it cannot.
+std::optional<std::string> traceTo(const std::string& path);
+
 }  // namespace frostcap::cli

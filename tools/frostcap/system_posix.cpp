@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/append_file.h"
+#include "platform/utf_codec.h"
 #include "system.h"
 
 extern char** environ;
@@ -214,6 +216,13 @@ CommandResult runCommand(const CommandSpec& spec) {
   if (WIFEXITED(status)) return {true, WEXITSTATUS(status), {}, {}};
   const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return {true, 128 + signal, "ended by " + signalName(signal), {}};
+}
+
+std::optional<std::string> traceTo(const std::string& path) {
+  const platform::AppendFile file(utf::toUtf16(path));
+  if (!file.isOpen()) return file.failure();
+  if (::setenv("FROSTCAP_TRACE", path.c_str(), 1) != 0) return std::string(std::strerror(errno));
+  return std::nullopt;
 }
 
 }  // namespace frostcap::cli

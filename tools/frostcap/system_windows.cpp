@@ -16,6 +16,7 @@
 
 #include "console_events.h"
 #include "field_environments.h"
+#include "platform/append_file.h"
 #include "platform/utf_codec.h"
 #include "system.h"
 #include "vss/com/com_ptr.h"
@@ -468,6 +469,17 @@ CommandResult runCommand(const CommandSpec& spec) {
   const KernelHandle thread(process.hThread), child(process.hProcess);
   const DWORD exitCode = waitForChild(child.get(), spec.grace);
   return {true, static_cast<int>(exitCode), {}, {}};
+}
+
+std::optional<std::string> traceTo(const std::string& path) {
+  const std::u16string name = utf::toUtf16(path);
+  const platform::AppendFile file(name);
+  if (!file.isOpen()) return file.failure();
+  if (!SetEnvironmentVariableW(platform::asWide(u"FROSTCAP_TRACE"),
+                               platform::asWide(name.c_str()))) {
+    return "error " + std::to_string(GetLastError());
+  }
+  return std::nullopt;
 }
 
 }  // namespace frostcap::cli
