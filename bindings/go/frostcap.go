@@ -87,6 +87,13 @@ var ErrNoLibrary = native.ErrNoLibrary
 // error that every call would answer.
 func CheckLibrary() error { return native.Do(func() {}) }
 
+// TraceTo has the library append one JSON line per call it makes to the
+// shadow copy service to the file at path, from its initialisation on, by
+// naming the file in the process's environment as FROSTCAP_TRACE. The library
+// reads that once, at the package's first call of it (Take, CheckLibrary or
+// any other): after that, TraceTo answers an error rather than pretend.
+func TraceTo(path string) error { return native.SetTrace(path) }
+
 // BackupPrivilege answers nil when the package enabled SeBackupPrivilege in
 // the process's token (on Windows, before the library's first call), and
 // otherwise why not: the account does not hold it, or there is no library or

@@ -3,6 +3,7 @@ package frostcap_test
 import (
 	"encoding/json"
 	"errors"
+	"fmt"
 	"io"
 	"os"
 	"path/filepath"
@@ -26,6 +27,18 @@ const (
 var bothComponents = []frostcap.Component{
 	{Type: frostcap.Database, WriterID: mail, LogicalPath: "Mail", Name: "Mailbox Database"},
 	{Type: frostcap.Filegroup, WriterID: documents, Name: "Documents"}}
+
+// The trace of the whole run, named before any test initialises the library.
+var trace = filepath.Join(os.TempDir(), fmt.Sprintf("frostcap-go-%d.jsonl", os.Getpid()))
+
+func TestMain(m *testing.M) {
+	if err := frostcap.TraceTo(trace); err != nil {
+		panic(err)
+	}
+	code := m.Run()
+	os.Remove(trace)
+	os.Exit(code)
+}
 
 // load makes the example scenario the service, over the example's volume,
 // with replace's pairs of old and new texts made to it.
@@ -101,6 +114,13 @@ func TestTheRoadOfABackup(t *testing.T) {
 	var closer io.Closer = snap
 	if err := closer.Close(); err != nil {
 		t.Fatal(err)
+	}
+	// The trace was named before the library was initialised; now it is too late.
+	if text, err := os.ReadFile(trace); err != nil || !strings.HasPrefix(string(text), `{"call":"Trace"`) {
+		t.Errorf("trace %q: %v", text, err)
+	}
+	if err := frostcap.TraceTo(trace); err == nil {
+		t.Error("TraceTo after the library was initialised answered nil")
 	}
 	if !sim.Available() {
 		return

@@ -57,3 +57,10 @@ file(COPY ${EXAMPLES}/field/strict-server.json DESTINATION ${WORK}/field)
 set(ENV{FROSTCAP_SIM_SCENARIO} field/strict-server.json)
 expect(strict_server 0 "mount path: " "Breach\\(GatherWriterStatus: "
   snapshot --volume c: --exec cmd /c exit 0)
+# doctor through the shipped DLL and the COM adapter: a provider that maps no
+# device path is named with its fix, and the trial's copy is released.
+file(COPY ${EXAMPLES}/field/no-device.json DESTINATION ${WORK}/field)
+set(ENV{FROSTCAP_SIM_SCENARIO} field/no-device.json)
+expect(doctor_no_device 1
+  "problem +volume trial: the copy was made, but its provider mapped it to no device path.* -> use"
+  "GetSnapshotProperties.*\"call\":\"Release\"" doctor --volume C:\\)

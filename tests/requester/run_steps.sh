@@ -142,6 +142,10 @@ field_cases=(
   'slow-metadata|0|once|^\./Data/Mail/mailbox\.edb$'
   'access-denied|1|once|^requester: CreateVssBackupComponents failed: 0x80070005$'
   'strict-server|0|once|^\./Data/Mail/mailbox\.edb$'
+  'service-disabled|1|once|^requester: CreateVssBackupComponents failed: 0x80070422$'
+  'unsupported-volume|1|once|^requester: AddToSnapshotSet\(.+\) failed: 0x8004230C$'
+  'writes-timeout|1|once|^requester: DoSnapshotSet \(its result\) failed: 0x80042313$'
+  'stuck-provider|0|once|^\./Data/Mail/mailbox\.edb$'
 )
 if [[ -d $examples/field ]]; then
   mkdir -p "$work/field"

@@ -1,13 +1,21 @@
 #pragma once
 
 // A thread of the command's own that sleeps between its steps until its
-// owner stops it: the progress line and the timeout's watchdog.
+// owner stops it: the progress line and the timeout's watchdog, which
+// `snapshot` and `doctor` share.
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <iostream>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <utility>
+
+#include "exit_codes.h"
+#include "system.h"
 
 namespace frostcap::cli {
 
@@ -45,6 +53,30 @@ class Background {
   std::condition_variable wake_;
   bool stopped_ = false;
   std::thread thread_;
+};
+
+// Ends a run that takes longer than `limit`: first as an interruption, so
+// that the copies are released as after a signal; if the run is stuck in a
+// wait of the library, which has no limit, by ending the process, with which
+// the service ends its shadow copies. `outcome` says what that means for the
+// run, as its last words.
+class Watchdog {
+ public:
+  Watchdog(std::optional<std::chrono::duration<double>> limit, std::chrono::duration<double> grace,
+           std::string outcome) {
+    if (!limit) return;
+    background_.start([this, limit, grace, outcome = std::move(outcome)] {
+      if (!background_.sleep(*limit)) return;
+      interrupt(kTimedOut, "the timeout");
+      if (!background_.sleep(grace + std::chrono::seconds(5))) return;
+      std::cerr << "frostcap: the timeout passed and the run did not end: ending the process; "
+                << outcome << '\n';
+      std::_Exit(kTimedOut);
+    });
+  }
+
+ private:
+  Background background_;
 };
 
 }  // namespace frostcap::cli

@@ -269,6 +269,8 @@ Parsed parseCommandLine(int argc, char** argv) {
       "doctor", "Check this machine before the first backup: exit 0 only when all is well");
   doctor->add_option("--volume", texts.doctorVolume,
                      "Volume to try a snapshot of, released at once, e.g. C:\\");
+  doctor->add_option("--timeout", texts.timeout,
+                     "Give the trial up as failed after DURATION (default 5m)");
 
   for (CLI::App* subcommand : {writers, files, snapshot, doctor}) {
     addTraceOption(*subcommand, command.trace);
@@ -292,6 +294,11 @@ Parsed parseCommandLine(int argc, char** argv) {
     for (const std::string& volume : texts.volumes) command.volumes.push_back(volumeName(volume));
     if (!texts.doctorVolume.empty()) command.volumes.push_back(volumeName(texts.doctorVolume));
     if (chosen == snapshot) applySnapshotTexts(command, texts);
+    // A volume-only copy takes seconds; minutes mean a stuck service or provider.
+    if (chosen == doctor) {
+      command.timeout =
+          texts.timeout.empty() ? Seconds(300) : parseDuration("--timeout", texts.timeout);
+    }
   } catch (const CLI::ParseError& error) {
     return {std::nullopt, app.exit(error) == 0 ? kSuccess : kUsage};
   } catch (const UsageError& error) {

@@ -53,7 +53,9 @@ int keepRecord(const Command& command, const Service& service, int exitCode) {
 int dispatch(const Command& command, const HostSetup& host, const Service& service,
              Report& report) {
   const ApiLoad load = loadApi();
-  if (command.action == Action::kDoctor) return runDoctor(command, host, load, report);
+  if (command.action == Action::kDoctor) {
+    return runDoctor(command, host, load, !service.description().empty(), report);
+  }
   if (load.api == nullptr) {
     std::cerr << "frostcap: " << load.error << '\n';
     return kServiceFailed;

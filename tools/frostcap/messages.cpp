@@ -1,5 +1,8 @@
 #include "messages.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace frostcap::cli {
 
 const std::vector<TokenText>& tokenTexts() {
@@ -18,6 +21,12 @@ const TokenText* find(std::string_view token) {
     if (entry.token == token) return &entry;
   }
   return nullptr;
+}
+
+std::string lowered(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return result;
 }
 
 bool isSeverity(std::string_view token) {
@@ -51,6 +60,13 @@ std::string renderMessage(std::string_view message) {
     pos = close + 1;
   }
   return out;
+}
+
+bool mentions(const std::vector<std::string>& messages, std::string_view text) {
+  const std::string wanted = lowered(text);
+  return std::any_of(messages.begin(), messages.end(), [&](const std::string& message) {
+    return lowered(message).find(wanted) != std::string::npos;
+  });
 }
 
 }  // namespace frostcap::cli

@@ -24,4 +24,8 @@ const std::vector<TokenText>& tokenTexts();
 // with ": ", so "{FATAL_PREFIX}{ERR_NO_VOLUMES}" reads "error: no volume...".
 std::string renderMessage(std::string_view message);
 
+// Whether one of the messages quotes `text`, whatever its case: the library
+// writes statuses in lower-case hex, tables keep them as headers spell them.
+bool mentions(const std::vector<std::string>& messages, std::string_view text);
+
 }  // namespace frostcap::cli

@@ -3,8 +3,6 @@
 // the backup succeeded only when everything that followed says so.
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -12,6 +10,7 @@
 #include "background.h"
 #include "environment.h"
 #include "exit_codes.h"
+#include "messages.h"
 #include "system.h"
 
 namespace frostcap::cli {
@@ -23,40 +22,6 @@ constexpr std::string_view kSetInProgress = "0x80042316";  // VSS_E_SNAPSHOT_SET
 // writes that could not be flushed or held, and a provider's veto.
 constexpr std::string_view kTransient[] = {"DoSnapshotSet: 0x80042313", "DoSnapshotSet: 0x80042314",
                                            "DoSnapshotSet: 0x80042306"};
-
-std::string lowered(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return result;
-}
-
-bool mentions(const std::vector<std::string>& messages, std::string_view text) {
-  return std::any_of(messages.begin(), messages.end(), [&](const std::string& message) {
-    return lowered(message).find(lowered(text)) != std::string::npos;
-  });
-}
-
-// Ends a run that takes longer than --timeout: first as an interruption, so
-// that the copies are released as after a signal; if the run is stuck in a
-// wait of the library, which has no limit, by ending the process, with which
-// the service ends its shadow copies.
-class Watchdog {
- public:
-  Watchdog(std::optional<Seconds> limit, Seconds grace) {
-    if (!limit) return;
-    background_.start([this, limit, grace] {
-      if (!background_.sleep(*limit)) return;
-      interrupt(kTimedOut, "the timeout");
-      if (!background_.sleep(grace + Seconds(5))) return;
-      std::cerr << "frostcap: the timeout passed and the run did not end: ending the process; the "
-                   "backup failed\n";
-      std::_Exit(kTimedOut);
-    });
-  }
-
- private:
-  Background background_;
-};
 
 // Sleeps, unless the run is interrupted first; false then.
 bool pause(Seconds wait) {
@@ -115,7 +80,7 @@ int SnapshotRun::interrupted(const std::string& during) {
 }
 
 int SnapshotRun::run() {
-  const Watchdog watchdog(command_.timeout, command_.grace);
+  const Watchdog watchdog(command_.timeout, command_.grace, "the backup failed");
   const auto start = std::chrono::steady_clock::now();
   for (int number = 1;; ++number) {
     Session session(api_, stderrIsTerminal() && !command_.json, !command_.json);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "console_events.h"
+#include "field_environments.h"
 #include "platform/append_file.h"
 #include "platform/utf_codec.h"
 #include "system.h"
@@ -214,7 +215,7 @@ Check shadowCopyService() {
                   startType(config->dwStartType);
   if (config->dwStartType == SERVICE_DISABLED) {
     check.verdict = Verdict::kProblem;
-    check.advice = "set its start type to manual: sc config VSS start= demand";
+    check.advice = fieldEnvironment("0x80070422").fix;  // ERROR_SERVICE_DISABLED
   } else {
     check.verdict = Verdict::kOk;
   }
@@ -315,10 +316,9 @@ HostSetup prepareHost() {
   if (apartment == RPC_E_CHANGED_MODE) {
     setup.usable = false;
     setup.com.verdict = Verdict::kProblem;
-    setup.com.finding =
-        "the main thread is already in a single-threaded COM apartment (RPC_E_CHANGED_MODE), "
-        "but the shadow copy service must be driven from the multithreaded one";
-    setup.com.advice = "find what initialised COM before frostcap started (an injected DLL?)";
+    const FieldEnvironment& environment = fieldEnvironment("0x80010106");
+    setup.com.finding = environment.meaning;
+    setup.com.advice = environment.fix;
     return setup;
   }
   if (FAILED(apartment)) {

@@ -7,6 +7,18 @@ using System.Threading;
 using NUnit.Framework;
 
 namespace Frostcap.Tests {
+  // Before any test takes a snapshot: the trace of the whole run.
+  [SetUpFixture]
+  public class TraceOfTheRun {
+    internal static readonly string Trace = Path.Combine(Path.GetTempPath(), "frostcap-dotnet-" + Guid.NewGuid() + ".jsonl");
+
+    [SetUp]
+    public void NameIt() => Snapshot.TraceTo(Trace);
+
+    [TearDown]
+    public void Remove() => File.Delete(Trace);
+  }
+
   // The binding end to end over frostcap-sim, which the test run maps the
   // name frostcap to.
   [TestFixture]
@@ -60,6 +72,9 @@ namespace Frostcap.Tests {
       Assert.That(Verdicts(), Is.EqualTo("true true"));
       Assert.That(Simulation.Record().Last().Call, Is.EqualTo("Release"));
       Assert.That(Simulation.HostPath(FirstCopy), Is.Null);
+      // The trace was named before the library was initialised; now it is too late.
+      StringAssert.StartsWith("{\"call\":\"Trace\"", File.ReadLines(TraceOfTheRun.Trace).First());
+      Assert.Throws<InvalidOperationException>(() => Snapshot.TraceTo(scenario));
     }
 
     const string WriterStatus = "IVssBackupComponents::GetWriterStatus";

@@ -53,6 +53,20 @@ namespace Frostcap {
     [DllImport(Library)] internal static extern IntPtr frostcap_sim_hostPath(byte[] utf8Path);
     [DllImport(Library)] internal static extern void frostcap_sim_unload();
 
+    // The process's own environment, which the native library reads: outside
+    // Windows, .NET Core keeps Environment's changes to itself.
+    [DllImport("kernel32.dll", CharSet = CharSet.Unicode)]
+    static extern bool SetEnvironmentVariableW(string name, string value);
+    [DllImport("libc")] static extern int setenv(byte[] name, byte[] value, int overwrite);
+
+    internal static void SetProcessEnvironment(string name, string value) {
+      Environment.SetEnvironmentVariable(name, value);
+      if (Environment.OSVersion.Platform == PlatformID.Win32NT)
+        SetEnvironmentVariableW(name, value);
+      else
+        setenv(Utf8(name), Utf8(value), 1);
+    }
+
     // A library that cannot be found is explained: which name is looked for
     // where, and how a host maps it to another file.
     internal static T Explained<T>(Func<T> function) {

@@ -52,7 +52,10 @@ namespace Frostcap {
 
       ComSetup.BeforeSnapshot();
       NativeMethods.Explained(() => {
-        NativeMethods.frostcap_library_init();
+        lock (initialisation) {
+          NativeMethods.frostcap_library_init();
+          libraryInitialised = true;
+        }
         return 0;
       });
       SnapshotHandle handle = NativeMethods.frostcap_snapshot_new();
@@ -78,6 +81,27 @@ namespace Frostcap {
       } catch {
         handle.Dispose();  // verdict 0
         throw;
+      }
+    }
+
+    static readonly object initialisation = new object();
+    static bool libraryInitialised;
+
+    /// <summary>
+    /// Has the library append one JSON line per call it makes to the shadow
+    /// copy service to the file at path, from the first Take of this process
+    /// on, by naming it in the process's environment as FROSTCAP_TRACE. The
+    /// library reads that once, when the first Take initialises it: after
+    /// that, TraceTo throws InvalidOperationException rather than pretend.
+    /// </summary>
+    public static void TraceTo(string path) {
+      NativeMethods.CheckText(path);
+      lock (initialisation) {
+        if (libraryInitialised)
+          throw new InvalidOperationException(
+              "Snapshot.TraceTo: an earlier Take of this process initialised the library, which reads " +
+              "FROSTCAP_TRACE only then; call TraceTo before the first Take");
+        NativeMethods.SetProcessEnvironment("FROSTCAP_TRACE", path);
       }
     }
 

@@ -18,6 +18,7 @@ from ._com import backup_privilege_enabled
 from ._errors import Error, InvalidIdError, SnapshotError, status_class
 from ._library import Library, LibraryError
 from ._library import load as load_library
+from ._library import trace_to
 from ._listing import ListedFile, copy_path
 from ._messages import TOKEN_TEXTS, render_message
 from ._snapshot import BACKUP_TYPES, CatalogueEntry, Component, Snapshot, is_network_path
@@ -28,5 +29,5 @@ __all__ = [
     "BACKUP_TYPES", "CatalogueEntry", "Component", "Error", "InvalidIdError", "Library",
     "LibraryError", "ListedFile", "Snapshot", "SnapshotError", "TOKEN_TEXTS",
     "backup_privilege_enabled", "copy_path", "is_network_path", "load_library",
-    "render_message", "status_class",
+    "render_message", "status_class", "trace_to",
 ]

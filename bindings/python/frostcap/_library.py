@@ -76,6 +76,7 @@ def from_units(pointer, length):
 
 
 _com_prepared = False
+_initialised = False  # whether a snapshot has initialised a library in this process
 
 
 def _prepare_com():
@@ -110,6 +111,12 @@ class Library:
             function.argtypes = arguments
             function.restype = result
             setattr(self, name[len("frostcap_"):], function)
+
+    def initialise(self):
+        """frostcap_library_init, which reads FROSTCAP_TRACE the first time."""
+        global _initialised
+        _initialised = True
+        self.library_init()
 
     def next_text(self, function, handle):
         """The next entry of one of a handle's queues; None once it is empty."""
@@ -161,6 +168,18 @@ def _open_first(names):
             return library
     raise LibraryError("the frostcap library was not found; set FROSTCAP_LIBRARY to its path "
                        "(tried: " + ", ".join(tried) + ")")
+
+
+def trace_to(path):
+    """Has the library append one JSON line per call it makes to the shadow
+    copy service to the file `path`, from the first snapshot of this process
+    on, by naming it in FROSTCAP_TRACE. The library reads that once, when the
+    first snapshot initialises it: later, this raises RuntimeError rather than
+    pretend."""
+    if _initialised:
+        raise RuntimeError("frostcap.trace_to: the library was initialised by an earlier snapshot "
+                           "of this process, and reads FROSTCAP_TRACE only then; call it first")
+    os.environ["FROSTCAP_TRACE"] = os.fspath(path)
 
 
 def load(library=None):

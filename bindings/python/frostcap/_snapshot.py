@@ -121,7 +121,7 @@ class Snapshot:
                 raise RuntimeError("a Snapshot is entered once; make a new one")
             self._entered = True
             lib = self._lib
-            lib.library_init()
+            lib.initialise()
             self._handle = lib.snapshot_new()
             if not self._handle:
                 raise MemoryError("frostcap_snapshot_new")

@@ -70,9 +70,11 @@ def test_the_road_of_a_backup(load, tmp_path):
                                                  "C:\\Documents\\~lock.tmp"]
         assert list(snap.files()) == files
     assert list((tmp_path / "copies").iterdir()) == [] and sim.host_path(FIRST_COPY) is None
-    # Entered once, and read only while held; text with NUL is refused.
+    # Entered once, and read only while held; text with NUL is refused, and so
+    # is a trace named after the library was initialised.
     for use, error in ((snap.__enter__, RuntimeError), (snap.files, RuntimeError),
-                       (frostcap.Snapshot(volumes=["C:\\\0"]).__enter__, ValueError)):
+                       (frostcap.Snapshot(volumes=["C:\\\0"]).__enter__, ValueError),
+                       (lambda: frostcap.trace_to(tmp_path / "late.jsonl"), RuntimeError)):
         with pytest.raises(error):
             use()
 
@@ -95,6 +97,7 @@ def test_a_failure_while_held_is_a_message_and_the_exception_goes_on(load):
 
 # How a held snapshot ends, in a process of its own, and the copies left just
 # before that process exits: only a block that ends normally reports success.
+# Each process traces its calls from the start.
 @pytest.mark.parametrize("ending, copies_before_exit, verdict", [
     ("with snap: pass", 0, "true"),
     ("with contextlib.suppress(KeyError), snap: raise KeyError", 0, "false"),
@@ -108,11 +111,13 @@ def test_only_a_block_that_ends_normally_reports_success(load, tmp_path, ending,
 atexit.register(lambda: sim.write_record(sys.argv[1]))  # after the binding's own
 import frostcap
 from frostcap import sim
+frostcap.trace_to(sys.argv[3])
 sim.load_scenario(sys.argv[2])
 snap = frostcap.Snapshot(volumes=["C:\\\\"], components=[frostcap.{BOTH_COMPONENTS[0]!r}])
 {ending}
 print(sum(entry.is_dir() for entry in os.scandir(os.environ["TMPDIR"])))"""
-    run = subprocess.run([sys.executable, "-c", script, "record", "scenario.json"], cwd=tmp_path,
+    run = subprocess.run([sys.executable, "-c", script, "record", "scenario.json", "trace"],
+                         cwd=tmp_path,
                          env=dict(os.environ, PYTHONPATH=Path(frostcap.__file__).parents[1]),
                          capture_output=True, text=True, timeout=60)
     assert run.stdout == f"{copies_before_exit}\n", run.stderr
@@ -120,6 +125,7 @@ print(sum(entry.is_dir() for entry in os.scandir(os.environ["TMPDIR"])))"""
     verdicts = [e["text"].rsplit(",", 1)[1] for e in record if e["call"] == "SetBackupSucceeded"]
     assert verdicts == [verdict + ")"]
     assert record[-1]["call"] == "Release" and list((tmp_path / "copies").iterdir()) == []
+    assert json.loads((tmp_path / "trace").read_text().splitlines()[0])["call"] == "Trace"
 
 
 # Threads sharing a snapshot take turns, the end of the block included: a

@@ -6,6 +6,7 @@ package native
 
 import (
 	"errors"
+	"os"
 	"runtime"
 	"strings"
 	"sync"
@@ -26,7 +27,26 @@ const (
 var (
 	startOnce sync.Once
 	calls     = make(chan func())
+
+	// Whether the library's thread was started, which initialises the library.
+	startedLock sync.Mutex
+	started     bool
 )
+
+// ErrTraceTooLate is SetTrace's answer once the library was initialised.
+var ErrTraceTooLate = errors.New("frostcap.TraceTo: the library was initialised by an earlier " +
+	"call of this process, and reads FROSTCAP_TRACE only then; call TraceTo before the first")
+
+// SetTrace names the trace file in the process's environment, where the
+// library reads it when it is initialised; ErrTraceTooLate once it was.
+func SetTrace(path string) error {
+	startedLock.Lock()
+	defer startedLock.Unlock()
+	if started {
+		return ErrTraceTooLate
+	}
+	return os.Setenv("FROSTCAP_TRACE", path)
+}
 
 // ErrNoLibrary is what every call answers, wrapped with the reason, when the
 // program has no library to call.
@@ -42,6 +62,9 @@ func Do(f func()) error {
 		return err
 	}
 	startOnce.Do(func() {
+		startedLock.Lock()
+		started = true
+		startedLock.Unlock()
 		go func() {
 			runtime.LockOSThread()
 			initLibrary()
