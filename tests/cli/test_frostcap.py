@@ -370,6 +370,8 @@ def test_doctor_checks_the_machine_and_tries_the_volume(world, volume, trial):
     ([*SNAPSHOT, "--success-exit-codes", "7-2"], None, "--success-exit-codes 7-2: expected"),
     ([*SNAPSHOT, "--trace", "/"], None, "--trace /: cannot be opened for appending: "),
     (["--trace", "/missing/trace.jsonl", *SNAPSHOT], None, "--trace /missing/trace.jsonl: cannot"),
+    # A link is never followed, even to a file the command could write.
+    ([*SNAPSHOT, "--trace", "/dev/stdin"], None, "--trace /dev/stdin: .+: it is a symbolic link"),
     (SNAPSHOT, '{"volumes": [', r"scenario\.json:1:\d+: "),
     (SNAPSHOT, '{"description": 1e400}', r"scenario\.json: .*number overflow"),
     (SNAPSHOT, '{"writers": [{"classId": "nope"}]}',
