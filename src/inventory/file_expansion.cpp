@@ -8,6 +8,7 @@
 
 #include "frame/messages.h"
 #include "inventory/path_translation.h"
+#include "platform/dot_components.h"
 #include "platform/platform.h"
 
 namespace frostcap {
@@ -64,33 +65,6 @@ std::size_t rootLength(std::u16string_view directory, const std::vector<std::u16
   return end;
 }
 
-// `directory` (empty or ending with a separator) with its "." and ".."
-// components resolved, never above its first `root` units: a writer's
-// descriptor may name its files relative to another folder, but no search may
-// leave the volume or shadow copy it names. Unchanged when it has no such
-// component; otherwise its components are joined by backslashes.
-std::u16string resolveDots(const std::u16string& directory, std::size_t root) {
-  std::vector<std::u16string_view> kept;
-  bool changed = false;
-  std::size_t start = root;
-  for (std::size_t end; (end = directory.find_first_of(kSeparators, start)) != std::u16string::npos;
-       start = end + 1) {
-    const std::u16string_view component = std::u16string_view(directory).substr(start, end - start);
-    if (component.empty()) {
-      // Windows reads a doubled separator as one: nothing for ".." to climb.
-    } else if (isDotEntry(component)) {
-      changed = true;
-      if (component == u".." && !kept.empty()) kept.pop_back();
-    } else {
-      kept.push_back(component);
-    }
-  }
-  if (!changed) return directory;
-  std::u16string resolved = directory.substr(0, root);
-  for (const std::u16string_view component : kept) resolved.append(component).push_back(u'\\');
-  return resolved;
-}
-
 }  // namespace
 
 std::u16string lastErrorText() { return platform::systemErrorText(platform::lastError()); }
@@ -121,12 +95,14 @@ StepResult expandFileDescriptor(const Snapshot& snapshot, vss::FileDescriptor& d
 
   // The search lists the folder the path and the file specification name together
   // (a specification may carry folders of its own, as in Logs\*.log), and
-  // each record names an entry of that folder: the file the search found.
+  // each record names an entry of that folder: the file the search found. A
+  // descriptor may name its files relative to another folder, but no search
+  // leaves the volume or shadow copy it names.
   cutAtNul(*path);
   cutAtNul(filespec);
   const std::size_t split = filespec.find_last_of(kSeparators) + 1;  // 0 without a folder
-  const std::u16string directory =
-      resolveDots(*path + filespec.substr(0, split), rootLength(*path, snapshot.volumePaths));
+  const std::u16string directory = platform::resolveDots(*path + filespec.substr(0, split),
+                                                         rootLength(*path, snapshot.volumePaths));
   const std::u16string_view match = std::u16string_view(filespec).substr(split);
 
   const std::vector<std::u16string>& mountPaths = snapshot.mountPaths.entries();

@@ -5,8 +5,8 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
+#include "platform/dot_components.h"
 #include "platform/platform.h"
 #include "simulator/shadow_copy.h"
 #include "simulator/volume_names.h"
@@ -16,31 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The rest of a library path below a name, as a relative host path. Its "."
-// and ".." components are resolved as Windows resolves them, never above the
-// name, whichever slash separates them: no path the model maps leads out of
-// the volume or copy it names.
+// The rest of a library path below a name, as a relative host path, its dots
+// resolved as Windows resolves them: no path the model maps leads out of the
+// volume or copy it names.
 fs::path relativeHostPath(std::u16string_view rest) {
-  std::string path = platform::wideToUtf8(rest);
+  std::string path = platform::wideToUtf8(platform::resolveDots(rest));
   std::replace(path.begin(), path.end(), '\\', '/');
-  std::vector<std::string> kept;
-  bool dots = false;
-  for (std::size_t start = 0; start <= path.size();) {
-    const std::size_t end = std::min(path.find('/', start), path.size());
-    const std::string component = path.substr(start, end - start);
-    if (component == "." || component == "..") {
-      dots = true;
-      if (component == ".." && !kept.empty()) kept.pop_back();
-    } else if (!component.empty()) {
-      kept.push_back(component);
-    }
-    start = end + 1;
-  }
-  if (!dots) return fs::path(path);
-  std::string resolved;
-  for (const std::string& component : kept) resolved += (resolved.empty() ? "" : "/") + component;
-  if (!resolved.empty() && path.ends_with('/')) resolved += '/';
-  return fs::path(resolved);
+  return fs::path(path);
 }
 
 }  // namespace

@@ -148,8 +148,7 @@ TEST_F(Inventory, EachRecordNamesWhatTheSearchFoundInsideTheVolume) {
       {"a sibling of the volume", descriptor(live(u"..\\shadow"), u"*"), {live(u"shadow\\*")}},
       // Either slash separates, as on Windows: none hides a ".." from the rule.
       {"forward slashes up out of the volume", descriptor(live(u"db/../.."), u"*"), kVolumeTop},
-      {"a file specification up with forward slashes", descriptor(live(u"db"), u"../../*"),
-       kVolumeTop},
+      {"a file pattern up with forward slashes", descriptor(live(u"db"), u"../../*"), kVolumeTop},
       {"both slashes mixed", descriptor(live(u"db\\logs"), u"..\\../..\\*"), kVolumeTop},
       {"a path ending in a slash, the doubled separator read as one",
        descriptor(live(u"db/"), u"../*"), kVolumeTop},
